@@ -1,0 +1,16 @@
+# Every dependency is a Debian -dev package installed by scripts/install-deps.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(ZLIB REQUIRED)
+pkg_check_modules(TINYXML REQUIRED IMPORTED_TARGET tinyxml)
+pkg_check_modules(ENET REQUIRED IMPORTED_TARGET libenet)
+pkg_check_modules(MOZJS REQUIRED IMPORTED_TARGET mozjs-102)
+pkg_check_modules(LUA REQUIRED IMPORTED_TARGET lua5.3-c++)
+find_package(CURL REQUIRED)
+find_package(libwebsockets CONFIG REQUIRED)
+if(HALDEN_TESTS)
+    find_package(GTest REQUIRED)
+    # Independent oracle for the bcrypt tests.
+    pkg_check_modules(LIBCRYPT REQUIRED IMPORTED_TARGET libcrypt)
+endif()
