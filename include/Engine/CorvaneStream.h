@@ -5,6 +5,7 @@
 #include "Engine/Stream.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,5 +109,42 @@ private:
 
     Strong<Stream> m_stream;
 };
+
+// One stream call per value; a read or write that moves fewer bytes than the width fails.
+template <typename T>
+inline bool CBinaryWriter::Put(T value)
+{
+    return m_stream && m_stream->Write(&value, sizeof(T)) == sizeof(T);
+}
+
+template <typename T>
+inline bool CBinaryWriter::PutArray(const T* values, size_t count)
+{
+    if (!m_stream || (!values && count))
+        return false;
+    return count == 0 || m_stream->Write(values, sizeof(T) * count) == sizeof(T) * count;
+}
+
+template <typename T>
+inline bool CBinaryReader::Get(T& value)
+{
+    if (!m_stream)
+        return false;
+    unsigned char bytes[sizeof(T)];
+    if (m_stream->Read(bytes, sizeof(T)) != sizeof(T))
+        return false;
+    std::memcpy(&value, bytes, sizeof(T));
+    return true;
+}
+
+template <typename T>
+inline bool CBinaryReader::GetArray(T* values, size_t count)
+{
+    if (!m_stream || (!values && count))
+        return false;
+    if (count > GetRemaining() / sizeof(T))
+        return false;
+    return count == 0 || m_stream->Read(values, sizeof(T) * count) == sizeof(T) * count;
+}
 
 } // namespace Corvane3D

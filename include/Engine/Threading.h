@@ -97,9 +97,12 @@ public:
 
 protected:
     virtual int Main() = 0;
+    // What the new thread runs. Called on the new thread before Start returns, so the body
+    // it gives back may outlive this object when a running thread is detached.
+    virtual std::function<int()> PrepareBody();
 
 private:
-    static void* ThreadMain(void* self);
+    static void* ThreadMain(void* startRecord);
 
     std::string m_name;
     pthread_t m_handle{};
@@ -121,6 +124,7 @@ public:
 
 protected:
     int Main() override;
+    std::function<int()> PrepareBody() override;
 
 private:
     // Shared so the callable outlives this object when a running thread is detached.

@@ -22,19 +22,6 @@ size_t GetStringSize(size_t byteCount)
     return byteCount + Get7BitEncodedIntSize(uint32_t(byteCount));
 }
 
-template <typename T>
-bool CBinaryWriter::Put(T value)
-{
-    return m_stream && m_stream->Write(&value, sizeof(T)) == sizeof(T);
-}
-
-template <typename T>
-bool CBinaryWriter::PutArray(const T* values, size_t count)
-{
-    if (!m_stream || (!values && count))
-        return false;
-    return count == 0 || m_stream->Write(values, sizeof(T) * count) == sizeof(T) * count;
-}
 
 bool CBinaryWriter::WriteVector3D(const CVector3D& value)
 {
@@ -84,27 +71,6 @@ bool CBinaryWriter::Write(const void* data, size_t count)
     return count == 0 || m_stream->Write(data, count) == count;
 }
 
-template <typename T>
-bool CBinaryReader::Get(T& value)
-{
-    if (!m_stream)
-        return false;
-    unsigned char bytes[sizeof(T)];
-    if (m_stream->Read(bytes, sizeof(T)) != sizeof(T))
-        return false;
-    std::memcpy(&value, bytes, sizeof(T));
-    return true;
-}
-
-template <typename T>
-bool CBinaryReader::GetArray(T* values, size_t count)
-{
-    if (!m_stream || (!values && count))
-        return false;
-    if (count > GetRemaining() / sizeof(T))
-        return false;
-    return count == 0 || m_stream->Read(values, sizeof(T) * count) == sizeof(T) * count;
-}
 
 bool CBinaryReader::ReadBoolean(bool& value)
 {

@@ -81,6 +81,22 @@ Thread::~Thread()
         pthread_detach(m_handle);
 }
 
+namespace {
+
+struct StartRecord {
+    Thread* thread;
+    std::shared_ptr<Signalable> started;
+    std::function<int()> (*prepare)(Thread*);
+    sem_t ready;
+};
+
+} // namespace
+
+std::function<int()> Thread::PrepareBody()
+{
+    return [this] { return Main(); };
+}
+
 bool Thread::Start()
 {
     if (m_running)
@@ -89,10 +105,19 @@ bool Thread::Start()
     if (pthread_attr_init(&attributes) != 0)
         return false;
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_JOINABLE);
-    const int created = pthread_create(&m_handle, &attributes, &Thread::ThreadMain, this);
+    StartRecord record{this, m_started, [](Thread* t) { return t->PrepareBody(); }, {}};
+    sem_init(&record.ready, 0, 0);
+    const int created = pthread_create(&m_handle, &attributes, &Thread::ThreadMain, &record);
     pthread_attr_destroy(&attributes);
-    if (created != 0)
+    if (created != 0) {
+        sem_destroy(&record.ready);
         return false;
+    }
+    // Wait until the new thread holds everything it needs, so that destroying this object
+    // right after Start can never pull state from under the starting thread.
+    while (sem_wait(&record.ready) != 0 && errno == EINTR) {
+    }
+    sem_destroy(&record.ready);
     // The kernel limits thread names to 15 characters.
     pthread_setname_np(m_handle, m_name.substr(0, 15).c_str());
     m_running = true;
@@ -108,12 +133,14 @@ bool Thread::Join()
     return true;
 }
 
-void* Thread::ThreadMain(void* self)
+void* Thread::ThreadMain(void* startRecord)
 {
-    auto* thread = static_cast<Thread*>(self);
-    const std::shared_ptr<Signalable> started = thread->m_started;
+    auto* record = static_cast<StartRecord*>(startRecord);
+    const std::shared_ptr<Signalable> started = record->started;
+    const std::function<int()> body = record->prepare(record->thread);
     started->Signal();
-    const int result = thread->Main();
+    sem_post(&record->ready); // the record lives on Start's stack: not touched after this
+    const int result = body();
     started->Reset();
     return reinterpret_cast<void*>(static_cast<intptr_t>(result));
 }
@@ -122,8 +149,14 @@ CThreadCB::~CThreadCB() = default;
 
 int CThreadCB::Main()
 {
-    const std::shared_ptr<Callback> callback = m_callback;
-    return *callback ? (*callback)(*this, m_userData) : 0;
+    return PrepareBody()();
+}
+
+std::function<int()> CThreadCB::PrepareBody()
+{
+    return [callback = m_callback, self = this, userData = m_userData] {
+        return *callback ? (*callback)(*self, userData) : 0;
+    };
 }
 
 } // namespace Corvane3D
