@@ -1,4 +1,5 @@
 #include "Engine/BCrypt.h"
+#include "Engine/Password.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,8 @@ std::string LongPassword(size_t length, char first = 'k')
         text[0] = first;
     return text;
 }
+
+const std::string kValidStoredText = BCrypt::bcrypt("secret", "$2a$04$abcdefghijklmnopqrstuu");
 
 } // namespace
 
@@ -203,4 +206,127 @@ TEST(BCrypt, SaltTextMatchesTheSettingLibxcryptMakesFromTheSameBytes)
         EXPECT_EQ(BCrypt::DecodeBase64(salt.substr(7), decoded, sizeof decoded), BCrypt::SaltBytes);
         EXPECT_EQ(std::memcmp(decoded, bytes, sizeof bytes), 0);
     }
+}
+
+TEST(VerifyPassword, RefusesStoredValuesWithoutTheTagOrOfTheWrongShape)
+{
+    const std::string& valid = kValidStoredText;
+    ASSERT_EQ(valid.size(), 60u);
+    ASSERT_TRUE(VerifyPassword("secret", CStoredPassword(CStoredPassword::TagBCrypt, valid)));
+
+    const std::string hash = valid.substr(7);
+    struct Case {
+        const char* name;
+        char tag;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"no password", CStoredPassword::TagNone, ""},
+        {"tag 0 before a valid text", CStoredPassword::TagNone, valid},
+        {"another tag", 'B', valid},
+        {"tag without text", 'b', ""},
+        {"cost 3", 'b', "$2a$03$" + hash},
+        {"cost 31", 'b', "$2a$31$" + hash},
+        {"one cost digit", 'b', "$2a$4$" + hash},
+        {"minor letter b", 'b', "$2b$04$" + hash},
+        {"version 3", 'b', "$3a$04$" + hash},
+        {"no leading dollar", 'b', valid.substr(1)},
+        {"21 characters after the cost", 'b', valid.substr(0, 7 + 21)},
+        {"salt text alone", 'b', valid.substr(0, 29)},
+        {"one character more", 'b', valid + "."},
+        {"one character fewer", 'b', valid.substr(0, 59)},
+        {"last character changed", 'b', valid.substr(0, 59) + (valid[59] == 'a' ? "b" : "a")},
+        {"a zero byte and more after the text", 'b', valid + std::string(1, '\0') + "x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(VerifyPassword("secret", CStoredPassword(c.tag, c.text)));
+    }
+}
+
+TEST(VerifyPassword, RefusesPasswordsThatDifferInLengthOrLetterCase)
+{
+    const CStoredPassword stored = CStoredPassword::Make("Secret", 4);
+    ASSERT_TRUE(VerifyPassword("Secret", stored));
+    for (const char* other : {"Secret1", "Secre", "secret", "SECRET", "Secret ", " Secret", ""}) {
+        SCOPED_TRACE(other);
+        EXPECT_FALSE(VerifyPassword(other, stored));
+    }
+    EXPECT_FALSE(VerifyPassword(nullptr, stored));
+}
+
+TEST(VerifyPassword, PasswordsOf255BytesOrMoreAreNeverMatchedByADifferentPassword)
+{
+    // Guards against a key length kept in 8 bits: with its terminator a 255-byte password would
+    // wrap to length 0 and a 256-byte one to 1, keying long passwords by a prefix of a few bytes.
+    for (size_t length : {255, 256, 257, 300, 511, 512, 1000}) {
+        SCOPED_TRACE(length);
+        const std::string password = LongPassword(length);
+        const CStoredPassword stored = CStoredPassword::Make(password.c_str(), 4);
+        ASSERT_TRUE(VerifyPassword(password.c_str(), stored));
+
+        const std::string wrappedPrefix = password.substr(0, (length + 1) % 256);
+        std::string sameLengthOtherMiddle = password;
+        sameLengthOtherMiddle[40] = sameLengthOtherMiddle[40] == 'x' ? 'y' : 'x';
+        std::vector<std::string> others = {std::string(), password.substr(0, 1), sameLengthOtherMiddle};
+        if (wrappedPrefix.size() < BCrypt::KeyScheduleBytes) // longer prefixes share the 72 bytes that count
+            others.push_back(wrappedPrefix);
+        for (const std::string& other : others) {
+            EXPECT_FALSE(VerifyPassword(other.c_str(), stored)) << "other password of length " << other.size();
+            const CStoredPassword otherStored = CStoredPassword::Make(other.c_str(), 4);
+            EXPECT_FALSE(VerifyPassword(password.c_str(), otherStored)) << "stored length " << other.size();
+        }
+    }
+}
+
+TEST(VerifyPassword, OnlyTheFirst72BytesOfALongPasswordCount)
+{
+    // bcrypt's key schedule reads 72 key bytes; a longer password is matched by any sharing them.
+    const std::string password = LongPassword(100);
+    const CStoredPassword stored = CStoredPassword::Make(password.c_str(), 4);
+    std::string sharesFirst72 = password.substr(0, 72) + "different tail";
+    std::string differsAt72 = password;
+    differsAt72[71] = differsAt72[71] == 'x' ? 'y' : 'x';
+    EXPECT_TRUE(VerifyPassword(sharesFirst72.c_str(), stored));
+    EXPECT_FALSE(VerifyPassword(differsAt72.c_str(), stored));
+}
+
+TEST(StoredPassword, AnEmptyTextMakesNoPasswordAndNothingVerifies)
+{
+    for (const char* text : {static_cast<const char*>(nullptr), ""}) {
+        const CStoredPassword stored = CStoredPassword::Make(text);
+        EXPECT_FALSE(stored.IsSet());
+        EXPECT_EQ(stored.GetTag(), CStoredPassword::TagNone);
+        EXPECT_EQ(stored.GetStoredLength(), 0u);
+        EXPECT_FALSE(VerifyPassword("", stored));
+        EXPECT_FALSE(VerifyPassword(nullptr, stored));
+    }
+}
+
+TEST(StoredPassword, MadeWithTheDefaultCostItIsABCryptTextThatLibxcryptAccepts)
+{
+    const CStoredPassword stored = CStoredPassword::Make("hunter2");
+    EXPECT_EQ(stored.GetTag(), CStoredPassword::TagBCrypt);
+    EXPECT_EQ(stored.GetText().substr(0, 7), "$2a$10$");
+    EXPECT_EQ(stored.GetText().size(), 60u);
+    EXPECT_EQ(stored.GetStoredLength(), 61u);
+    EXPECT_EQ(Libxcrypt("hunter2", stored.GetText()), stored.GetText());
+    EXPECT_TRUE(VerifyPassword("hunter2", stored));
+}
+
+TEST(StoredPassword, TwoMadeFromTheSameTextDifferAndBothVerifyIt)
+{
+    const CStoredPassword first = CStoredPassword::Make("same text", 4);
+    const CStoredPassword second = CStoredPassword::Make("same text", 4);
+    EXPECT_NE(first.GetText().substr(7, 22), second.GetText().substr(7, 22));
+    EXPECT_NE(first.GetText(), second.GetText());
+    EXPECT_TRUE(VerifyPassword("same text", first));
+    EXPECT_TRUE(VerifyPassword("same text", second));
+}
+
+TEST(StoredPassword, ACostBelowTheMinimumIsRaisedSoThePasswordStillVerifies)
+{
+    const CStoredPassword stored = CStoredPassword::Make("text", 1);
+    EXPECT_EQ(stored.GetText().substr(0, 7), "$2a$04$");
+    EXPECT_TRUE(VerifyPassword("text", stored));
 }
