@@ -2,8 +2,10 @@
 #include "BuiltinArchive.h"
 #include "CommandLine.h"
 #include "FrameClock.h"
+#include "ServerRules.h"
 #include "VehicleColours.h"
 
+#include "Engine/CVarSystem.h"
 #include "Engine/Context.h"
 #include "Engine/ObjectValue.h"
 
@@ -179,4 +181,32 @@ TEST(BuiltinArchive, IsAUstarImageEmbeddedInTheProgram)
     ASSERT_GE(image.size(), 1024u);
     EXPECT_EQ(image.size() % 512, 0u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()) + 257, 5), "ustar");
+}
+
+TEST(ConsoleVariables, NamesMatchWithoutRegardToCaseAndKeepTheirFirstSpelling)
+{
+    CVarSystem vars;
+    EXPECT_EQ(vars.Find("trainers"), nullptr);
+    vars.Set("Trainers", "0");
+    vars.Set("TRAINERS", "1");
+    ASSERT_NE(vars.Find("trainers"), nullptr);
+    EXPECT_EQ(vars.Find("trainers")->m_name, "Trainers");
+    EXPECT_EQ(vars.Find("trainers")->m_value, "1");
+    EXPECT_FALSE(vars.Find("trainers")->m_readOnly);
+    EXPECT_EQ(vars.GetCount(), 1u);
+    EXPECT_FALSE(vars.Set("other", "x", false)) << "creation not allowed";
+}
+
+TEST(ServerRules, RulesKeepTheirOrderAndMatchExactly)
+{
+    CServerRules rules;
+    rules.SetRule("Version", "1.7.3");
+    rules.SetRule("mode", "race");
+    rules.SetRule("Version", "2.0");
+    rules.SetRule("version", "lower");
+    ASSERT_EQ(rules.GetRules().size(), 3u);
+    EXPECT_EQ(rules.GetRules()[0], (CServerRules::tRule{"Version", "2.0"}));
+    EXPECT_EQ(rules.GetRules()[2], (CServerRules::tRule{"version", "lower"}));
+    EXPECT_EQ(rules.GetRule("missing"), nullptr);
+    EXPECT_EQ(*rules.GetRule("mode"), "race");
 }
