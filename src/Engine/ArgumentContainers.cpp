@@ -3,6 +3,7 @@
 #include "Engine/CorvaneArguments.h"
 
 #include "Engine/Context.h"
+#include "ArgumentWire.h"
 #include "Engine/CorvaneStream.h"
 
 #include <utility>
@@ -181,7 +182,7 @@ bool CArgumentArray::ReadPayload(CBinaryReader& reader, unsigned depth)
         return false;
     uint8_t count = 0;
     // An empty message carries an empty list; a nested list must have its count.
-    if (!reader.ReadUInt8(count) && depth > 0)
+    if (!ArgumentWire::ReadScalar(reader, count) && depth > 0)
         return false;
     Clear();
     // Each element needs at least its type byte.
@@ -190,7 +191,7 @@ bool CArgumentArray::ReadPayload(CBinaryReader& reader, unsigned depth)
     m_elements.reserve(count);
     for (unsigned i = 1; i <= count; ++i) {
         uint8_t type;
-        if (!reader.ReadUInt8(type))
+        if (!ArgumentWire::ReadScalar(reader, type))
             return false;
         Strong<CArgument> value = Create(type);
         if (!value) {
@@ -217,10 +218,10 @@ bool CArgumentArray::WritePayload(CBinaryWriter& writer, unsigned depth) const
         return false;
     if (depth >= MaxArgumentDepth || m_elements.size() > MaxWireCount)
         return false;
-    if (!writer.WriteUInt8(uint8_t(m_elements.size())))
+    if (!ArgumentWire::WriteScalar(writer, uint8_t(m_elements.size())))
         return false;
     for (const Strong<CArgument>& element : m_elements) {
-        if (!writer.WriteUInt8(element->GetType()) || !element->WritePayload(writer, depth + 1))
+        if (!ArgumentWire::WriteScalar(writer, element->GetType()) || !element->WritePayload(writer, depth + 1))
             return false;
     }
     return true;
@@ -312,7 +313,7 @@ bool CArgumentMap::ReadPayload(CBinaryReader& reader, unsigned depth)
     for (uint32_t i = 0; i < count; ++i) {
         uint8_t type;
         std::string key;
-        if (!reader.ReadUInt8(type) || !reader.ReadString(key))
+        if (!ArgumentWire::ReadScalar(reader, type) || !reader.ReadString(key))
             return false;
         Strong<CArgument> value = Create(type);
         if (!value) {
@@ -339,7 +340,7 @@ bool CArgumentMap::WritePayload(CBinaryWriter& writer, unsigned depth) const
     for (const auto& [key, value] : m_entries) {
         if (key.size() > MaxWireCount32)
             return false;
-        if (!writer.WriteUInt8(value->GetType()) || !writer.WriteString(key.data(), key.size()) ||
+        if (!ArgumentWire::WriteScalar(writer, value->GetType()) || !writer.WriteString(key.data(), key.size()) ||
             !value->WritePayload(writer, depth + 1))
             return false;
     }

@@ -2,10 +2,10 @@
 
 #include "Engine/CorvaneArguments.h"
 
+#include "ArgumentWire.h"
 #include "Engine/CorvaneStream.h"
 
 #include <cstring>
-#include <type_traits>
 
 namespace Corvane3D {
 
@@ -25,19 +25,14 @@ Strong<CArgument> CArgumentValue<Derived, T, Type>::Clone() const
 template <typename Derived, typename T, uint8_t Type>
 bool CArgumentValue<Derived, T, Type>::ReadPayload(CBinaryReader& reader, unsigned)
 {
-    static_assert(std::is_trivially_copyable_v<T>);
     // All or nothing: a value cut short by the end of the message is not half updated.
-    unsigned char bytes[sizeof(T)];
-    if (!reader.Read(bytes, sizeof(T)))
-        return false;
-    std::memcpy(&m_value, bytes, sizeof(T));
-    return true;
+    return ArgumentWire::ReadScalar(reader, m_value);
 }
 
 template <typename Derived, typename T, uint8_t Type>
 bool CArgumentValue<Derived, T, Type>::WritePayload(CBinaryWriter& writer, unsigned) const
 {
-    return writer.Write(&m_value, sizeof(T));
+    return ArgumentWire::WriteScalar(writer, m_value);
 }
 
 template <typename Derived, typename T, uint8_t Type>
@@ -65,12 +60,16 @@ Strong<CArgument> CArgumentBoolean::Clone() const
 
 bool CArgumentBoolean::ReadPayload(CBinaryReader& reader, unsigned)
 {
-    return reader.ReadBoolean(m_value);
+    uint8_t byte;
+    if (!ArgumentWire::ReadScalar(reader, byte))
+        return false;
+    m_value = byte != 0;
+    return true;
 }
 
 bool CArgumentBoolean::WritePayload(CBinaryWriter& writer, unsigned) const
 {
-    return writer.WriteBoolean(m_value);
+    return ArgumentWire::WriteScalar(writer, uint8_t(m_value ? 1 : 0));
 }
 
 bool CArgumentBoolean::GetPayloadSize(size_t& size, unsigned) const
@@ -189,7 +188,7 @@ Strong<CArgument> CArgumentNetObject::Clone() const
 bool CArgumentNetObject::ReadPayload(CBinaryReader& reader, unsigned)
 {
     int32_t id;
-    if (!reader.ReadInt32(id))
+    if (!ArgumentWire::ReadScalar(reader, id))
         return false;
     m_id = id;
     // An id that resolves to nothing must not leave a previously held element behind.
@@ -204,7 +203,7 @@ bool CArgumentNetObject::WritePayload(CBinaryWriter& writer, unsigned) const
     INetObjectResolver* context = GetObjectContext();
     if (CBaseObject* object = GetObject(); object && context)
         id = context->GetNetObjectId(object);
-    return writer.WriteInt32(id);
+    return ArgumentWire::WriteScalar(writer, id);
 }
 
 bool CArgumentNetObject::GetPayloadSize(size_t& size, unsigned) const
