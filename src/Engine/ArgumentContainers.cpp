@@ -29,13 +29,6 @@ Strong<CArgument> CloneElement(const CArgument& value, unsigned depth)
     return value.Clone();
 }
 
-template <typename... Args>
-void LogWarning(const char* format, Args... args)
-{
-    if (Context* context = GetContext())
-        context->LogWarn(format, args...);
-}
-
 } // namespace
 
 void CArgumentArray::AddNull()
@@ -195,14 +188,16 @@ bool CArgumentArray::ReadPayload(CBinaryReader& reader, unsigned depth)
             return false;
         Strong<CArgument> value = Create(type);
         if (!value) {
-            LogWarning("CArgument::Create(%s) - Failed. (Argument %u of %u)", GetArgumentTypeEnumName(type), i,
-                       unsigned(count));
+            if (Context* context = GetContext())
+                context->LogWarn("CArgument::Create(%s) - Failed. (Argument %u of %u)", GetArgumentTypeEnumName(type),
+                                 i, unsigned(count));
             return false;
         }
         value->SetObjectContext(GetObjectContext());
         if (!value->ReadPayload(reader, depth + 1)) {
-            LogWarning("CArgument::Create(%s)->Read(pStream) - Failed. (Argument %u of %u)",
-                       GetArgumentTypeEnumName(type), i, unsigned(count));
+            if (Context* context = GetContext())
+                context->LogWarn("CArgument::Create(%s)->Read(pStream) - Failed. (Argument %u of %u)",
+                                 GetArgumentTypeEnumName(type), i, unsigned(count));
             return false;
         }
         m_elements.push_back(std::move(value));
@@ -317,7 +312,8 @@ bool CArgumentMap::ReadPayload(CBinaryReader& reader, unsigned depth)
             return false;
         Strong<CArgument> value = Create(type);
         if (!value) {
-            LogWarning("CArgument::Create(%s) - Failed", GetArgumentTypeEnumName(type));
+            if (Context* context = GetContext())
+                context->LogWarn("CArgument::Create(%s) - Failed", GetArgumentTypeEnumName(type));
             return false;
         }
         value->SetObjectContext(GetObjectContext());
