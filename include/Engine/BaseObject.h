@@ -29,6 +29,9 @@ public:
 
     int32_t Release() override;
     virtual ReflectedClass* GetReflectedClass() const { return m_reflectedClass; }
+    // A new script value referring to this object (one reference handed to the caller): by
+    // default an instance value holding a strong reference; elements return element values.
+    virtual CArgument* CreateArgument();
 
     // Destroys the object now, whatever its count.
     void Obliterate();
