@@ -181,18 +181,21 @@ protected:
 TEST_F(MountEscapeTest, PathsThatLeaveTheRootAreRefusedForEveryOperation)
 {
     CMountedPath mount(temp / "root");
-    const char* escapes[] = {
-        "../outside.txt",           "/../outside.txt",      "sub/../../outside.txt", "sub/../inside.txt",
-        "linkOut",                  "absOut",               "dirOut/secret.txt",     "absDirOut/secret.txt",
-        "sub/upOut",                "loop",                 "../new.txt",            "dirOut/new.txt",
-        "danglingOut",              "sub/../../new.txt",
+    const std::string escapes[] = {
+        "../outside.txt",      "/../outside.txt",   "sub/../../outside.txt", "sub/../inside.txt",
+        "linkOut",             "absOut",            "dirOut/secret.txt",     "absDirOut/secret.txt",
+        "sub/upOut",           "loop",              "../new.txt",            "dirOut/new.txt",
+        "danglingOut",         "sub/../../new.txt", temp / "outside.txt",    temp / "root/../outside.txt",
     };
-    for (const char* path : escapes) {
+    for (const std::string& path : escapes) {
         SCOPED_TRACE(path);
-        EXPECT_FALSE(mount.Open(path, false));
-        EXPECT_FALSE(mount.Open(path, true));
-        EXPECT_FALSE(mount.Exists(path, true, true));
-        EXPECT_FALSE(mount.Create(path));
+        EXPECT_FALSE(mount.Open(path.c_str(), false));
+        EXPECT_FALSE(mount.Open(path.c_str(), true));
+        EXPECT_FALSE(mount.Exists(path.c_str(), true, true));
+        // A host path without ".." is simply a name inside the mount, where it may be created.
+        if (path.front() != '/' || path.find("..") != std::string::npos) {
+            EXPECT_FALSE(mount.Create(path.c_str()));
+        }
     }
     Listing listing;
     EXPECT_TRUE(mount.Enumerate("dirOut", Listing::Collect, &listing));
