@@ -547,12 +547,9 @@ Strong<Stream> CTARArchive::Create(const char*)
 
 bool CTARArchive::Exists(const char* path, bool file, bool directory)
 {
-    std::string_view view(path ? path : "");
-    // The archive's root is not a path of its own.
-    if (view.empty() || view == "/")
-        return false;
     const CEntry* entry = Lookup(path);
-    if (!entry)
+    // The archive's root is not a path of its own.
+    if (!entry || entry == &m_root)
         return false;
     return entry->IsDirectory() ? directory : file;
 }
