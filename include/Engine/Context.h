@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace Corvane3D {
@@ -69,6 +70,8 @@ public:
     virtual void OnLogLine(int level, const char* text) = 0;
 };
 
+class CFileSystem;
+
 class Context {
 public:
     static constexpr const char* DefaultTimeStampFormat = "%d/%m/%Y - %X";
@@ -91,6 +94,15 @@ public:
     void AddUserAgent(const char* text);
     const std::string& GetUserAgent() const { return m_userAgent; }
 
+    // The virtual file system; the context owns it.
+    void SetFileSystem(std::unique_ptr<CFileSystem> fileSystem);
+    CFileSystem* GetFileSystem() const { return m_fileSystem.get(); }
+
+    // Expands the strftime pattern at the local time (cut to 63 characters), opens that file through
+    // the file system for writing or creates it, and starts the file log at its end.
+    // False, silently, when the file cannot be opened or created.
+    bool OpenLogFile(const char* pattern);
+
     // Standard output unless a test points it elsewhere.
     void SetConsole(FILE* console) { m_console = console; }
 
@@ -98,6 +110,7 @@ public:
 
 private:
     CFileLog m_fileLog;
+    std::unique_ptr<CFileSystem> m_fileSystem;
     std::string m_userAgent;
     FILE* m_console = stdout;
     ILogListener* m_listener = nullptr;

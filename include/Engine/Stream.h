@@ -127,6 +127,8 @@ class CStandardStream : public Stream {
 public:
     // A new stream on fopen(path, mode), or null when the file cannot be opened.
     static Strong<CStandardStream> Open(const char* path, const char* mode);
+    // Takes ownership of an already opened file (null gives null).
+    static Strong<CStandardStream> FromFile(FILE* file);
     ~CStandardStream() override;
 
     size_t Read(void* buffer, size_t count) override;

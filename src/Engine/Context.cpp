@@ -1,5 +1,7 @@
 #include "Engine/Context.h"
 
+#include "Engine/FileSystem.h"
+
 #include <sys/utsname.h>
 
 #include <algorithm>
@@ -185,6 +187,31 @@ CORVANE_CONTEXT_LOG(LogWarn, LOG_WARN)
 CORVANE_CONTEXT_LOG(LogError, LOG_ERROR)
 CORVANE_CONTEXT_LOG(LogCritical, LOG_CRITICAL)
 #undef CORVANE_CONTEXT_LOG
+
+void Context::SetFileSystem(std::unique_ptr<CFileSystem> fileSystem)
+{
+    m_fileSystem = std::move(fileSystem);
+}
+
+bool Context::OpenLogFile(const char* pattern)
+{
+    if (!pattern || !*pattern || !m_fileSystem)
+        return false;
+    char expanded[4096];
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    std::string path(expanded, strftime(expanded, sizeof expanded, pattern, &local));
+    if (path.size() > 63)
+        path.resize(63);
+    Strong<Stream> stream = m_fileSystem->Open(path.c_str(), true);
+    if (!stream)
+        stream = m_fileSystem->Create(path.c_str());
+    if (!stream)
+        return false;
+    m_fileLog.Open(stream);
+    return true;
+}
 
 void Context::AddUserAgent(const char* text)
 {

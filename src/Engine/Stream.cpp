@@ -198,6 +198,13 @@ Strong<CStandardStream> CStandardStream::Open(const char* path, const char* mode
     return Strong<CStandardStream>(new CStandardStream(file), Adopt);
 }
 
+Strong<CStandardStream> CStandardStream::FromFile(FILE* file)
+{
+    if (!file)
+        return nullptr;
+    return Strong<CStandardStream>(new CStandardStream(file), Adopt);
+}
+
 CStandardStream::~CStandardStream()
 {
     if (m_file)
