@@ -87,6 +87,7 @@ struct StartRecord {
     Thread* thread;
     std::shared_ptr<Signalable> started;
     std::function<int()> (*prepare)(Thread*);
+    std::string name;
     sem_t ready;
 };
 
@@ -105,7 +106,8 @@ bool Thread::Start()
     if (pthread_attr_init(&attributes) != 0)
         return false;
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_JOINABLE);
-    StartRecord record{this, m_started, [](Thread* t) { return t->PrepareBody(); }, {}};
+    // The kernel limits thread names to 15 characters.
+    StartRecord record{this, m_started, [](Thread* t) { return t->PrepareBody(); }, m_name.substr(0, 15), {}};
     sem_init(&record.ready, 0, 0);
     const int created = pthread_create(&m_handle, &attributes, &Thread::ThreadMain, &record);
     pthread_attr_destroy(&attributes);
@@ -118,8 +120,6 @@ bool Thread::Start()
     while (sem_wait(&record.ready) != 0 && errno == EINTR) {
     }
     sem_destroy(&record.ready);
-    // The kernel limits thread names to 15 characters.
-    pthread_setname_np(m_handle, m_name.substr(0, 15).c_str());
     m_running = true;
     return true;
 }
@@ -136,6 +136,8 @@ bool Thread::Join()
 void* Thread::ThreadMain(void* startRecord)
 {
     auto* record = static_cast<StartRecord*>(startRecord);
+    // Named from inside, so the body always runs under its name.
+    pthread_setname_np(pthread_self(), record->name.c_str());
     const std::shared_ptr<Signalable> started = record->started;
     const std::function<int()> body = record->prepare(record->thread);
     started->Signal();
