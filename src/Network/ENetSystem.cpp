@@ -1,6 +1,7 @@
 #include "ENetSystem.h"
 
 #include "Engine/OS.h"
+#include "Network/ENetServer.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -97,7 +98,8 @@ bool ResolveIPv4(const char* text, enet_uint32& host)
 } // namespace
 
 CENetSystem::CENetSystem(INetServerEvents* sink)
-    : m_sink(sink), m_maxQueuedEvents(65536), m_maxQueuedBytes(size_t(64) << 20)
+    : m_sink(sink), m_maxQueuedEvents(CENetServer::DefaultMaxQueuedEvents),
+      m_maxQueuedBytes(CENetServer::DefaultMaxQueuedBytes)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { enet_initialize(); });

@@ -83,6 +83,8 @@ public:
     std::vector<std::pair<NetPeer, uint32_t>> disconnected;
 };
 
+// Hazard: a message shorter than its header, or with another magic, must be dropped without a
+// read past its last byte.
 TEST(CNetServerCompatibilityShim, ChecksTheHeaderAndDispatchesByMessageId)
 {
     CRecordingSender sender;
