@@ -118,8 +118,6 @@ bool Thread::Start()
     while (sem_wait(&record.ready) != 0 && errno == EINTR) {
     }
     sem_destroy(&record.ready);
-    // The kernel limits thread names to 15 characters.
-    pthread_setname_np(m_handle, m_name.substr(0, 15).c_str());
     m_running = true;
     return true;
 }
@@ -138,6 +136,9 @@ void* Thread::ThreadMain(void* startRecord)
     auto* record = static_cast<StartRecord*>(startRecord);
     const std::shared_ptr<Signalable> started = record->started;
     const std::function<int()> body = record->prepare(record->thread);
+    // Named here, before the body runs, so that the body and anyone who saw Start return see the
+    // name. The kernel limits thread names to 15 characters.
+    pthread_setname_np(pthread_self(), record->thread->GetName().substr(0, 15).c_str());
     started->Signal();
     sem_post(&record->ready); // the record lives on Start's stack: not touched after this
     const int result = body();
