@@ -87,6 +87,8 @@ public:
     }
 
     const unsigned char* GetData() const { return m_storage; }
+    // The length for holders of a const stream (GetLength is virtual and non-const).
+    size_t GetSize() const { return m_length; }
     size_t GetCapacity() const { return m_capacity; }
     bool IsInline() const { return m_storage == m_inline; }
     void Truncate()

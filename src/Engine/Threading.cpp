@@ -140,6 +140,9 @@ void* Thread::ThreadMain(void* startRecord)
     pthread_setname_np(pthread_self(), record->name.c_str());
     const std::shared_ptr<Signalable> started = record->started;
     const std::function<int()> body = record->prepare(record->thread);
+    // Named here, before the body runs, so that the body and anyone who saw Start return see the
+    // name. The kernel limits thread names to 15 characters.
+    pthread_setname_np(pthread_self(), record->thread->GetName().substr(0, 15).c_str());
     started->Signal();
     sem_post(&record->ready); // the record lives on Start's stack: not touched after this
     const int result = body();
