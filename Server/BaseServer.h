@@ -1,0 +1,100 @@
+#pragma once
+// The server every game builds on: configuration, the frame loop, bans, console variables,
+// rules, and the message handling shared by all games.
+
+#include "BanList.h"
+#include "FrameClock.h"
+#include "ServerConfiguration.h"
+#include "ServerRules.h"
+#include "ServerSettings.h"
+
+#include "Engine/CVarSystem.h"
+#include "Engine/Threading.h"
+#include "Network/NetServerCompatibilityShim.h"
+
+#include <string>
+#include <vector>
+
+class CBaseServer : public Corvane3D::CNetServerCompatibilityShim {
+public:
+    static constexpr const char* ServerVersion = "1.7.3";
+
+    CBaseServer();
+    ~CBaseServer() override;
+
+    // Reads the settings every server has; false stops start-up after one logged error line.
+    virtual bool ParseConfig(CServerConfiguration& config);
+
+    // Runs frames until the quit mark or the stop flag is seen.
+    void MainLoop();
+    // One frame; false when the loop must end. Public so tests can step the loop.
+    bool ProcessFrame();
+
+    // Quit commands and the script shutdown call: both the mark and the flag.
+    void RequestStop();
+    Corvane3D::Signalable& GetStopFlag() { return m_stopFlag; }
+
+    void ResetFrameClock();
+    const FrameTimeInfo& GetFrameTimeInfo() const { return m_frameClock.GetInfo(); }
+
+    CServerSettings& GetSettings() { return m_settings; }
+    CBanList& GetBanList() { return m_banList; }
+    Corvane3D::CVarSystem& GetCVars() { return m_cvars; }
+    CServerRules& GetRules() { return m_rules; }
+    Corvane3D::CLockable& GetLock() { return m_lock; }
+
+    // Resource names of the configuration, in file order; started by the entry point.
+    std::vector<std::string>& GetStartList() { return m_startList; }
+
+    // Console lines handed over by the input thread; run by the frame after the lock is released.
+    Corvane3D::CPumpedEventLoop<std::string>& GetInputQueue() { return m_inputQueue; }
+
+    // Clients that have joined (sent "client ready"); streaming and sync run only while there are.
+    virtual size_t GetJoinedPlayerCount() const { return 0; }
+
+protected:
+    // Per-frame work of the game; the base raises nothing yet beyond what the loop does itself.
+    virtual void OnProcess(const FrameTimeInfo& frame);
+
+    // Steps of the frame that later subsystems take over. Each runs at its place in the frame.
+    virtual void UpdateTimers(double frameTime);
+    virtual void ServiceScriptRequests() {}
+    virtual void ServiceRemoteConsole() {}
+    virtual void ServiceListing(double frameTime) { (void)frameTime; }
+    virtual void StreamingPass() {}
+    virtual void SyncPass() {}
+    virtual void RefreshQuerySnapshot() {}
+    // Runs one console line (non-empty, at most 255 characters).
+    virtual void RunConsoleLine(const std::string& line) { (void)line; }
+
+    // Configuration steps that reach other subsystems.
+    // Native modules of the "modules" element; false stops start-up.
+    virtual bool LoadModules(CServerConfiguration& config);
+    // Lets every script engine define the classes registered so far; false stops start-up.
+    virtual bool DefineClasses() { return true; }
+    virtual void RefreshResources() {}
+    // Applies a resource's "privileged" attribute when the resource exists.
+    virtual void SetResourcePrivileged(const char* name, const char* privileged)
+    {
+        (void)name;
+        (void)privileged;
+    }
+
+private:
+    void ProcessConsoleInput();
+
+    Corvane3D::CLockable m_lock;
+    Corvane3D::Signalable m_stopFlag;
+    bool m_bQuit = false;
+
+    CServerSettings m_settings;
+    CBanList m_banList;
+    Corvane3D::CVarSystem m_cvars;
+    CServerRules m_rules;
+    std::vector<std::string> m_startList;
+    Corvane3D::CPumpedEventLoop<std::string> m_inputQueue;
+
+    CFrameClock m_frameClock;
+    uint32_t m_nextStreamTime = 0;
+    uint32_t m_nextSyncTime = 0;
+};

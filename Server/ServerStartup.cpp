@@ -1,0 +1,83 @@
+#include "ServerStartup.h"
+
+#include "Engine/Context.h"
+#include "Engine/Stream.h"
+
+using namespace Corvane3D;
+
+namespace {
+
+// The players the client table can hold: slot 255 is the console's.
+constexpr int MaxClientSlots = 255;
+
+bool ApplyCommandLine(CRovaServer& server, const CCommandLine& commandLine)
+{
+    CServerSettings& s = server.GetSettings();
+    if (commandLine.m_port)
+        s.m_port = *commandLine.m_port;
+    if (commandLine.m_httpPort)
+        s.m_httpPort = *commandLine.m_httpPort;
+    if (commandLine.m_rconPort)
+        s.m_rconPort = *commandLine.m_rconPort;
+    if (commandLine.m_maxPlayers) {
+        int players = *commandLine.m_maxPlayers;
+        // The command line may go beyond server.xml's limit of 127, but never beyond the slots
+        // that exist: more would index past the client table.
+        if (players > MaxClientSlots || players < 0) {
+            GetContext()->LogWarn("-maxplayers %d is more than the server can hold, using %d", players, MaxClientSlots);
+            players = MaxClientSlots;
+        }
+        s.m_maxPlayers = players;
+    }
+    if (commandLine.m_bindIP)
+        s.m_bindIP = *commandLine.m_bindIP;
+    if (commandLine.m_multithreaded)
+        s.m_multithreaded = *commandLine.m_multithreaded;
+    return true;
+}
+
+} // namespace
+
+bool StartServer(CRovaServer& server, const CCommandLine& commandLine)
+{
+    Context* context = GetContext();
+    server.GetRules().SetRule("Version", CBaseServer::ServerVersion);
+
+    Strong<CStandardStream> file = CStandardStream::Open(commandLine.m_configPath.c_str(), "rb");
+    if (!file) {
+        context->LogError("I can't start because server.xml doesn't exist...");
+        return false;
+    }
+    std::string reason;
+    std::unique_ptr<CElementChunk> root = CElementChunk::Load(file, reason);
+    file = nullptr;
+    if (!root) {
+        context->LogError("I can't start because server.xml failed to parse...");
+        if (!reason.empty())
+            context->LogError("%s: %s", commandLine.m_configPath.c_str(), reason.c_str());
+        return false;
+    }
+    CServerConfiguration config(std::move(root));
+    if (!server.ParseConfig(config))
+        return false;
+    ApplyCommandLine(server, commandLine);
+
+    const CServerSettings& s = server.GetSettings();
+    context->Log("Server is starting...");
+    context->Log("Multithreading: %s", s.m_multithreaded ? "enabled" : "disabled");
+    server.ResetFrameClock();
+
+    if (!server.InitAsServer(s.m_port, s.m_bindIP.c_str(), s.m_multithreaded)) {
+        context->LogError("Failed to start the server!");
+        return false;
+    }
+    context->Log("Server is now listening on port %hu max players %d...", s.m_port, s.m_maxPlayers);
+    return true;
+}
+
+void StopServer(CRovaServer& server)
+{
+    (void)server;
+    GetContext()->Log("Server shutting down...");
+    server.GetInputQueue().Clear();
+}
