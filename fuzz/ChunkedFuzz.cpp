@@ -17,7 +17,7 @@ using namespace Corvane3D;
 
 namespace {
 
-std::string Bytes(const CUnlimitedStream& stream)
+std::string Bytes(CUnlimitedStream& stream)
 {
     return std::string(reinterpret_cast<const char*>(stream.GetData()), stream.GetLength());
 }

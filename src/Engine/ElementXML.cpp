@@ -4,6 +4,7 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -282,11 +283,14 @@ size_t MeasureNesting(const char* p, size_t limit)
         } else if (IsNameStart(p[1])) {
             bool opens = false;
             p = SkipStartTag(p + 1, opens);
-            if (p && opens && ++depth > deepest) {
-                deepest = depth;
-                if (deepest > limit)
-                    break;
-            }
+            if (!p)
+                break;
+            // An empty element is a level of the tree too, though nothing nests inside it.
+            deepest = std::max(deepest, depth + 1);
+            if (opens)
+                ++depth;
+            if (deepest > limit)
+                break;
         } else {
             // "<!DOCTYPE ...", "<?other ...>" and stray '<': passed over up to '>'.
             p = SkipPast(p + 1, '>');

@@ -1,6 +1,8 @@
 #include "Engine/CorvaneHBF.h"
 #include "Engine/Stream.h"
 
+#include "../../src/Engine/ElementXML.h"
+
 #include "Engine/HBFTestSupport.h"
 #include "Engine/TestFiles.h"
 
@@ -193,6 +195,27 @@ TEST(ElementXML, NestingUpToTheLimitLoadsAndDeeperIsRefusedBeforeParsing)
     for (const std::string& xml : {Nested(MaxChunkDepth + 1), Nested(200000), references}) {
         EXPECT_FALSE(Load(xml, &reason));
         EXPECT_EQ(reason, "elements are nested deeper than " + std::to_string(MaxChunkDepth) + " levels");
+    }
+}
+
+TEST(ElementXML, NestingBoundCoversEveryLevelTheParserBuilds)
+{
+    struct Case {
+        const char* xml;
+        size_t bound;
+    } cases[] = {
+        {"<a/>", 1},
+        {"<a></a><b><c></c></b>", 2},
+        // Found by fuzzing: an empty element inside another is a level of the tree too.
+        {"<?xml version=\"1.0\"?><!DOCTYPE r><r a=b>lead<![CDATA[<raw> & ]]><x/>tail<?pi stuff?><!-- c --></r>", 2},
+        {"<a x='<b>' y=\"<c>\"><!-- <d> --><![CDATA[<e>]]><?pi <f>?></a>", 1},
+        {"<r>&#</r>#1;<a>", 2},
+        {"<r>&#x</r>x1f;<a>", 2},
+        {"<r>&#</r>#1x;<a>", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xml);
+        EXPECT_EQ(ElementXML::MeasureNesting(c.xml, 100), c.bound);
     }
 }
 
