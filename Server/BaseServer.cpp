@@ -3,6 +3,8 @@
 #include "GameList.h"
 
 #include "Engine/Context.h"
+#include "Engine/CorvaneArguments.h"
+#include "Engine/CorvaneStream.h"
 #include "Engine/OS.h"
 
 #include <strings.h>
@@ -26,14 +28,48 @@ Context* Log()
 
 } // namespace
 
-CBaseServer::CBaseServer()
+CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
 {
     m_frameClock.Reset(OS::GetPerformanceCounter());
+    GetEventHandlers()->CreateServerEventTypes();
+    RegisterServerFunctions(*GetScripting());
 }
 
 CBaseServer::~CBaseServer()
 {
     m_inputQueue.Clear();
+    m_pResourceMgr.reset();
+}
+
+bool CBaseServer::TriggerEvent(const char* name, const CArgumentArray& arguments)
+{
+    EventHandlers::CEventType* type = GetEventHandlers()->GetEventType(name);
+    return type && type->Trigger(arguments);
+}
+
+bool CBaseServer::TriggerCancellableEvent(const char* name, const CArgumentArray& arguments, bool& prevented)
+{
+    prevented = false;
+    EventHandlers::CEventType* type = GetEventHandlers()->GetEventType(name);
+    return type && type->Trigger(arguments, prevented);
+}
+
+void CBaseServer::SendCVars(NetPeer peer)
+{
+    Packet packet(30);
+    CBinaryWriter writer(&packet);
+    const auto& vars = m_cvars.GetAll();
+    writer.WriteUInt16(uint16_t(vars.size()));
+    for (const auto& [hash, cvar] : vars) {
+        // Each entry carries its own length so a reader can skip it whole.
+        writer.Write7BitEncodedInt(uint32_t(GetStringSize(cvar.m_name.size()) + GetStringSize(cvar.m_value.size())));
+        writer.WriteString(cvar.m_name);
+        writer.WriteString(cvar.m_value);
+    }
+    if (peer)
+        SendPacket(peer, packet, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
+    else
+        SendEveryonePacket(packet, PACKET_PRIORITY_LOW, ePacketFlags(PACKET_FLAG_RELIABLE | PACKET_FLAG_EVERYONE), 0);
 }
 
 void CBaseServer::RequestStop()
@@ -253,12 +289,19 @@ void CBaseServer::ProcessConsoleInput()
 
 void CBaseServer::OnProcess(const FrameTimeInfo& frame)
 {
-    (void)frame;
+    CArgumentArray arguments;
+    arguments.AddNumber(frame.m_dFrameTime);
+    TriggerEvent("OnProcess", arguments);
 }
 
 void CBaseServer::UpdateTimers(double frameTime)
 {
-    (void)frameTime;
+    m_pResourceMgr->GetTimers()->Update(frameTime);
+}
+
+void CBaseServer::RunConsoleLine(const std::string& line)
+{
+    GetCommandHandlers()->ConsoleCommandOnly(line.c_str(), nullptr, true);
 }
 
 bool CBaseServer::LoadModules(CServerConfiguration& config)

@@ -11,7 +11,9 @@
 #include "Engine/CVarSystem.h"
 #include "Engine/Threading.h"
 #include "Network/NetServerCompatibilityShim.h"
+#include "Scripting/ResourceMgr.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,18 @@ public:
     // Clients that have joined (sent "client ready"); streaming and sync run only while there are.
     virtual size_t GetJoinedPlayerCount() const { return 0; }
 
+    Corvane3D::CResourceMgr* GetResourceMgr() const { return m_pResourceMgr.get(); }
+    Corvane3D::CScripting* GetScripting() const { return m_pResourceMgr->GetScripting(); }
+    Corvane3D::EventHandlers::CEventHandlers* GetEventHandlers() const { return m_pResourceMgr->GetEventHandlers(); }
+    Corvane3D::CCommandHandlers* GetCommandHandlers() const { return m_pResourceMgr->GetCommandHandlers(); }
+
+    // Raises a server event by name with the given arguments; false when no handler ran.
+    bool TriggerEvent(const char* name, const Corvane3D::CArgumentArray& arguments);
+    bool TriggerCancellableEvent(const char* name, const Corvane3D::CArgumentArray& arguments, bool& prevented);
+
+    // Message 30, every console variable, to one client or (with a null peer) to everyone.
+    void SendCVars(Corvane3D::NetPeer peer);
+
 protected:
     // Per-frame work of the game; the base raises nothing yet beyond what the loop does itself.
     virtual void OnProcess(const FrameTimeInfo& frame);
@@ -65,7 +79,7 @@ protected:
     virtual void SyncPass() {}
     virtual void RefreshQuerySnapshot() {}
     // Runs one console line (non-empty, at most 255 characters).
-    virtual void RunConsoleLine(const std::string& line) { (void)line; }
+    virtual void RunConsoleLine(const std::string& line);
 
     // Configuration steps that reach other subsystems.
     // Native modules of the "modules" element; false stops start-up.
@@ -80,8 +94,14 @@ protected:
         (void)privileged;
     }
 
+    // The "server" namespace natives of bans, rules, console variables and settings.
+    void RegisterServerFunctions(Corvane3D::CScripting& scripting);
+
 private:
     void ProcessConsoleInput();
+
+    // Owns the scripting core and every handler table; destroyed before the transport.
+    std::unique_ptr<Corvane3D::CResourceMgr> m_pResourceMgr;
 
     Corvane3D::CLockable m_lock;
     Corvane3D::Signalable m_stopFlag;
