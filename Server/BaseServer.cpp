@@ -33,6 +33,7 @@ CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetCo
     m_frameClock.Reset(OS::GetPerformanceCounter());
     GetEventHandlers()->CreateServerEventTypes();
     RegisterServerFunctions(*GetScripting());
+    RegisterConsoleCommands();
 }
 
 CBaseServer::~CBaseServer()

@@ -96,6 +96,20 @@ protected:
 
     // The "server" namespace natives of bans, rules, console variables and settings.
     void RegisterServerFunctions(Corvane3D::CScripting& scripting);
+    // "quit", "exit", "say" and the answer to lines that name no command.
+    void RegisterConsoleCommands();
+
+public:
+    // The console's own client (slot 255); null until start-up made it.
+    virtual bool IsConsoleClient(Corvane3D::CNetMachine* client) const { return client == nullptr; }
+    // Chat in a client's name; the console's chat goes to every client.
+    virtual void UserChat(Corvane3D::CNetMachine* speaker, const char* text)
+    {
+        (void)speaker;
+        (void)text;
+    }
+
+protected:
 
 private:
     void ProcessConsoleInput();
