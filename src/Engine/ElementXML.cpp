@@ -281,16 +281,15 @@ size_t MeasureNesting(const char* p, size_t limit)
             const char* end = std::strstr(p + 9, "]]>");
             p = end ? end + 3 : nullptr;
         } else if (IsNameStart(p[1])) {
-            bool opens = false;
-            p = SkipStartTag(p + 1, opens);
-            if (!p)
-                break;
-            // An empty element is a level of the tree too, though nothing nests inside it.
+            // The parser adds the element to the tree before it reads the tag (it stays there when
+            // the tag is broken), and an empty element is a level of the tree too.
             deepest = std::max(deepest, depth + 1);
-            if (opens)
-                ++depth;
             if (deepest > limit)
                 break;
+            bool opens = false;
+            p = SkipStartTag(p + 1, opens);
+            if (p && opens)
+                ++depth;
         } else {
             // "<!DOCTYPE ...", "<?other ...>" and stray '<': passed over up to '>'.
             p = SkipPast(p + 1, '>');

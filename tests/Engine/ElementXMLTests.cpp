@@ -208,6 +208,8 @@ TEST(ElementXML, NestingBoundCoversEveryLevelTheParserBuilds)
         {"<a></a><b><c></c></b>", 2},
         // Found by fuzzing: an empty element inside another is a level of the tree too.
         {"<?xml version=\"1.0\"?><!DOCTYPE r><r a=b>lead<![CDATA[<raw> & ]]><x/>tail<?pi stuff?><!-- c --></r>", 2},
+        // Found by fuzzing: an element whose tag breaks off is still part of the parser's tree.
+        {"<a-\xFEy", 1},
         {"<a x='<b>' y=\"<c>\"><!-- <d> --><![CDATA[<e>]]><?pi <f>?></a>", 1},
         {"<r>&#</r>#1;<a>", 2},
         {"<r>&#x</r>x1f;<a>", 2},

@@ -233,7 +233,8 @@ TEST(HBFChunk, BuiltInChunkClassesReadTheirDataBlocks)
                                                    {{21, Record("h", "saved by hand")},
                                                     {72, Record("t", texture)},
                                                     {72, Record("empty", "")},
-                                                    {5, Record("i", "\x89PNG")}})}})));
+                                                    {5, Record("i", "\x89PNG")},
+                                                    {93, Record("bare", "")}})}})));
     ASSERT_TRUE(element);
     EXPECT_EQ(static_cast<CHistoryChunk*>(element->GetChild(0))->GetText(), "saved by hand");
     auto* full = static_cast<CTextureChunk*>(element->GetChild(1));
@@ -244,6 +245,11 @@ TEST(HBFChunk, BuiltInChunkClassesReadTheirDataBlocks)
     EXPECT_EQ(empty->GetWidth(), 0);
     EXPECT_EQ(empty->GetParameter(0), 0u);
     EXPECT_EQ(static_cast<CImageDataChunk*>(element->GetChild(3))->GetSize(), 4u);
+    // An element whose data block is empty has no text and no attributes.
+    CElementChunk* bare = element->FindElement("bare");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(Text(bare->GetText()), "");
+    EXPECT_EQ(bare->GetAttributes()->GetMapCount(), 0u);
 
     // A texture block too short for its five values fails the record.
     EXPECT_FALSE(Load(Document(8, 0xFF, Body({{93, Record("top", ElementData(""), {{72, Record("t", "abc")}})}}))));
