@@ -26,6 +26,23 @@ Context* Log()
     return GetContext();
 }
 
+// A word-valued setting: its value, compared without regard to case.
+struct tWord {
+    const char* word;
+    int value;
+};
+
+template <size_t N, typename OnUnknown>
+int LookupWord(const tWord (&words)[N], const char* text, int fallback, OnUnknown onUnknown)
+{
+    for (const tWord& entry : words) {
+        if (strcasecmp(entry.word, text) == 0)
+            return entry.value;
+    }
+    onUnknown();
+    return fallback;
+}
+
 } // namespace
 
 CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
@@ -134,31 +151,21 @@ bool CBaseServer::ParseConfig(CServerConfiguration& config)
     }
 
     s.m_syncInterval = uint16_t(config.GetIntegerValue("syncinterval", s.m_syncInterval));
+    static constexpr tWord syncMethods[] = {
+        {"none", SYNC_METHOD_NONE}, {"interval", SYNC_METHOD_INTERVAL}, {"replay", SYNC_METHOD_REPLAY}};
+    static constexpr tWord priorities[] = {{"immediate", PACKET_PRIORITY_IMMEDIATE},
+                                           {"high", PACKET_PRIORITY_HIGH},
+                                           {"medium", PACKET_PRIORITY_MEDIUM},
+                                           {"low", PACKET_PRIORITY_LOW}};
     if (const char* method = config.GetText("syncmethod")) {
-        if (strcasecmp(method, "none") == 0)
-            s.m_syncMethod = SYNC_METHOD_NONE;
-        else if (strcasecmp(method, "interval") == 0)
-            s.m_syncMethod = SYNC_METHOD_INTERVAL;
-        else if (strcasecmp(method, "replay") == 0)
-            s.m_syncMethod = SYNC_METHOD_REPLAY;
-        else {
+        s.m_syncMethod = eSyncMethod(LookupWord(syncMethods, method, SYNC_METHOD_INTERVAL, [context] {
             context->LogError("Invalid syncmethod specified, using interval!");
-            s.m_syncMethod = SYNC_METHOD_INTERVAL;
-        }
+        }));
     }
     if (const char* priority = config.GetText("syncpacketpriority")) {
-        if (strcasecmp(priority, "immediate") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_IMMEDIATE;
-        else if (strcasecmp(priority, "high") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_HIGH;
-        else if (strcasecmp(priority, "medium") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_MEDIUM;
-        else if (strcasecmp(priority, "low") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_LOW;
-        else {
+        s.m_syncPacketPriority = ePacketPriority(LookupWord(priorities, priority, PACKET_PRIORITY_LOW, [context] {
             context->LogError("Invalid syncpriority specified, using low!");
-            s.m_syncPacketPriority = PACKET_PRIORITY_LOW;
-        }
+        }));
     }
     s.m_syncPacketFlags = 0;
     if (config.GetBoolValue("syncpacketreliable", false))
