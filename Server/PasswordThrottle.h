@@ -18,9 +18,10 @@ public:
     };
     // A player who mistypes gets three tries at once and one more every two seconds.
     static constexpr tLimits PerAddress{3.0, 0.5};
-    // Many addresses together (a flood from many hosts): at most six checks in one frame and
-    // three per second after that, so the game loop keeps at least four fifths of its time.
-    static constexpr tLimits Overall{6.0, 3.0};
+    // Many addresses together (a flood from many hosts): at most four checks in one frame and
+    // two per second after that. At roughly 85 ms per check that is one stall of about a third
+    // of a second, then at most a sixth of the main thread's time.
+    static constexpr tLimits Overall{4.0, 2.0};
     // Addresses remembered at once; buckets that have filled up again are forgotten first.
     static constexpr size_t MaxTrackedAddresses = 1024;
 

@@ -577,10 +577,13 @@ TEST_F(ConnectionFixture, APeerWithoutAnAddressIsRefusedWithFailed)
 
 TEST_F(ConnectionFixture, AScriptMayDisconnectAClientWhileItJoinsOrLeaves)
 {
-    // During OnPlayerJoin: the join sequence stops and nothing more is sent.
+    // During OnPlayerJoin, through the script method: the join sequence stops and nothing more
+    // is sent.
     AddHandler("OnPlayerJoin", MakeStrong<CLambdaFunction>([this](const CArgumentArray& arguments, CReturnValue*) {
-                   server->DisconnectClient(static_cast<CNetMachine*>(arguments.GetAt(1)->ToObject()),
-                                            DISCONNECT_KICKED);
+                   ReflectedFunction* disconnect =
+                       server->GetManager()->GetClientClass()->GetFunction("disconnect");
+                   CNativeCallHelper(server->GetScripting())
+                       .Call(disconnect, *MakeStrong<CArgumentArray>(), arguments.GetAt(1)->ToObject());
                    return true;
                }));
     auto& quits = Watch("OnPlayerQuit");
