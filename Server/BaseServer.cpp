@@ -1,6 +1,7 @@
 #include "BaseServer.h"
 
 #include "GameList.h"
+#include "ServerManager.h"
 
 #include "Engine/Context.h"
 #include "Engine/CorvaneArguments.h"
@@ -47,8 +48,20 @@ int LookupWord(const tWord (&words)[N], const char* text, int fallback, OnUnknow
 
 CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
 {
+    Construct();
+}
+
+CBaseServer::CBaseServer(INetSender& sender)
+    : CNetServerCompatibilityShim(sender), m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
+{
+    Construct();
+}
+
+void CBaseServer::Construct()
+{
     m_frameClock.Reset(OS::GetPerformanceCounter());
     GetEventHandlers()->CreateServerEventTypes();
+    m_pManager = std::make_unique<CServerManager>(this);
     RegisterServerFunctions(*GetScripting());
     RegisterConsoleCommands();
 }
@@ -56,7 +69,11 @@ CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetCo
 CBaseServer::~CBaseServer()
 {
     m_inputQueue.Clear();
+    m_machines.ReleaseAll();
+    m_pConsoleClient = nullptr;
     m_pResourceMgr.reset();
+    // After the scripts: a resource stopping with the scripting core may still ask about clients.
+    m_pManager.reset();
 }
 
 bool CBaseServer::TriggerEvent(const char* name, const CArgumentArray& arguments)

@@ -110,6 +110,8 @@ bool StartServer(CRovaServer& server, const CCommandLine& commandLine)
     }
     context->Log("Server is now listening on port %hu max players %d...", s.m_port, s.m_maxPlayers);
 
+    server.CreateConsoleClient();
+
     server.TriggerEvent("OnServerStart", CArgumentArray());
     RunStartupCommands(server);
     if (commandLine.m_dumpDoc)
