@@ -48,7 +48,17 @@ void sqstd_printcallstack(HSQUIRRELVM v) {
     if (!f)
         return;
     SQStackInfos si;
+    SQInteger levels = 1;
+    while (SQ_SUCCEEDED(sq_stackinfos(v, levels, &si)))
+        ++levels;
+    // a runaway recursion is shown by its first and last levels
+    constexpr SQInteger kHead = 20, kTail = 5;
     for (SQInteger level = 1; SQ_SUCCEEDED(sq_stackinfos(v, level, &si)); ++level) {
+        if (levels > kHead + kTail + 1 && level == kHead + 1) {
+            f(v, "  ... %lld more levels ...\n", static_cast<long long>(levels - kHead - kTail - 1));
+            level = levels - kTail - 1;
+            continue;
+        }
         const char* name = si.funcname ? si.funcname : "unknown";
         if (si.line < 0)
             f(v, "  in native function '%s'\n", name);

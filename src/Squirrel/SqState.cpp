@@ -52,6 +52,9 @@ void CSqSharedState::MarkRoots(CSqGC& gc, CSqVM* current) {
 SQInteger CSqSharedState::CollectGarbage(CSqVM* current) {
     if (_freeing || _closing)
         return 0;
+    for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
+        if (c->GcType() == OT_THREAD)
+            static_cast<CSqVM*>(c)->ClearDeadSlots();
     if (++_gcMark == 0)
         _gcMark = 1;
     CSqGC gc(_gcMark);
@@ -74,6 +77,9 @@ SQInteger CSqSharedState::CollectGarbage(CSqVM* current) {
 SQObjectPtr CSqSharedState::ResurrectUnreachable(CSqVM* current) {
     if (_freeing || _closing)
         return SQObjectPtr();
+    for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
+        if (c->GcType() == OT_THREAD)
+            static_cast<CSqVM*>(c)->ClearDeadSlots();
     if (++_gcMark == 0)
         _gcMark = 1;
     CSqGC gc(_gcMark);

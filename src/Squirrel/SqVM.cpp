@@ -65,13 +65,60 @@ void CSqVM::Init(CSqVM* friendvm, SQInteger stacksize) {
     }
 }
 
-void CSqVM::Mark(CSqGC& gc) {
-    SQInteger top = _top;
+void CSqVM::LiveRanges(std::vector<std::pair<SQInteger, SQInteger>>& ranges) const {
+    ranges.clear();
+    if (_callstack.empty()) {
+        ranges.emplace_back(0, _top);
+        return;
+    }
+    ranges.emplace_back(0, _callstack[0]._base);
+    // A frame that waits in a call only needs its registers up to the call's last argument: the ones
+    // above hold temporaries of finished statements, which must not keep garbage alive.
+    for (size_t i = 0; i < _callstack.size(); ++i) {
+        const SQCallInfo& ci = _callstack[i];
+        ranges.emplace_back(ci._base - 1, ci._base);
+        SQInteger end;
+        if (i + 1 == _callstack.size()) {
+            end = std::max(_top, ci._top);
+        } else if (ci._closure) {
+            end = ci._top;
+            const SQInstruction* code = ci._closure->Proto()->_code.data();
+            if (ci._ip > code) {
+                const SQInstruction& at = ci._ip[-1];
+                if (at.op == OP_CALL || at.op == OP_TAILCALL)
+                    end = ci._base + at.a + at.b + 1;
+            }
+        } else {
+            end = _callstack[i + 1]._base;
+        }
+        ranges.emplace_back(ci._base, end);
+    }
+}
+
+void CSqVM::ClearDeadSlots() {
+    std::vector<std::pair<SQInteger, SQInteger>> ranges;
+    LiveRanges(ranges);
+    const SQInteger size = static_cast<SQInteger>(_stack.size());
+    SQInteger high = _top;
     for (auto& ci : _callstack)
-        top = std::max(top, ci._top);
-    top = std::min<SQInteger>(top, static_cast<SQInteger>(_stack.size()));
-    for (SQInteger i = 0; i < top; ++i)
-        gc.MarkObject(_stack[static_cast<size_t>(i)]);
+        high = std::max(high, ci._top);
+    high = std::min(high, size);
+    std::vector<bool> live(static_cast<size_t>(high), false);
+    for (auto [from, to] : ranges)
+        for (SQInteger i = std::max<SQInteger>(from, 0); i < std::min(to, high); ++i)
+            live[static_cast<size_t>(i)] = true;
+    for (SQInteger i = 0; i < high; ++i)
+        if (!live[static_cast<size_t>(i)])
+            _stack[static_cast<size_t>(i)].Null();
+}
+
+void CSqVM::Mark(CSqGC& gc) {
+    std::vector<std::pair<SQInteger, SQInteger>> ranges;
+    LiveRanges(ranges);
+    const SQInteger size = static_cast<SQInteger>(_stack.size());
+    for (auto [from, to] : ranges)
+        for (SQInteger i = std::max<SQInteger>(from, 0); i < std::min(to, size); ++i)
+            gc.MarkObject(_stack[static_cast<size_t>(i)]);
     gc.MarkObject(_roottable);
     gc.MarkObject(_lasterror);
     gc.MarkObject(_errorhandler);
@@ -103,9 +150,7 @@ void CSqVM::Finalize() {
     _debughook.Null();
 }
 
-bool CSqVM::EnsureStack(SQInteger size) {
-    if (size <= static_cast<SQInteger>(_stack.size()))
-        return true;
+bool CSqVM::GrowStack(SQInteger size) {
     if (size > kMaxStackSize)
         return false;
     SQInteger newsize = std::min(std::max(size + 16, static_cast<SQInteger>(_stack.size()) * 2), kMaxStackSize);
@@ -251,18 +296,20 @@ bool CSqVM::StartCall(CSqClosure* closure, SQInteger nargs, SQInteger base, uint
         return RaiseError("wrong number of parameters");
     if (!EnsureStack(base + std::max<SQInteger>(p->_stacksize, nargs) + 1))
         return RaiseError("stack overflow");
-    SQObjectPtr* s = _stack.data() + base;
-    for (SQInteger i = nargs; i < nparams; ++i)
-        s[i] = closure->_defaultparams[static_cast<size_t>(i - (nparams - ndef))];
-    if (p->_varparams) {
-        CSqArray* va = CSqArray::Create(_ss, 0);
-        SQObjectPtr vaobj(va);
-        for (SQInteger i = nparams; i < nargs; ++i)
-            va->_values.push_back(std::move(s[i]));
-        s[nparams] = std::move(vaobj);
+    if (nargs != nparams || p->_varparams || closure->_env._type != OT_NULL) {
+        SQObjectPtr* s = _stack.data() + base;
+        for (SQInteger i = nargs; i < nparams; ++i)
+            s[i] = closure->_defaultparams[static_cast<size_t>(i - (nparams - ndef))];
+        if (p->_varparams) {
+            CSqArray* va = CSqArray::Create(_ss, 0);
+            SQObjectPtr vaobj(va);
+            for (SQInteger i = nparams; i < nargs; ++i)
+                va->_values.push_back(std::move(s[i]));
+            s[nparams] = std::move(vaobj);
+        }
+        if (closure->_env._type == OT_WEAKREF)
+            s[0] = closure->_env._unVal.pWeakRef->_obj;
     }
-    if (closure->_env._type == OT_WEAKREF)
-        s[0] = closure->_env._unVal.pWeakRef->_obj;
     SQCallInfo& ci = _callstack.emplace_back();
     ci._ip = p->_code.data();
     ci._literals = p->_literals.data();
@@ -844,6 +891,23 @@ op_GETTHIS: {
             ASSIGN_DEREF(R[ins.a], *p);
             NEXT();
         }
+    } else if (o._type == OT_INSTANCE) {
+        CSqInstance* inst = AsInstance(o);
+        CSqClass* cls = inst->Class();
+        if (cls->_members._type == OT_TABLE) {
+            if (SQObjectPtr* ref = AsTable(cls->_members)->Find(k)) {
+                size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
+                if (MemberIsField(AsInt(*ref))) {
+                    if (idx < inst->_values.size()) {
+                        ASSIGN_DEREF(R[ins.a], inst->_values[idx]);
+                        NEXT();
+                    }
+                } else if (idx < cls->_methods.size()) {
+                    R[ins.a] = cls->_methods[idx].val;
+                    NEXT();
+                }
+            }
+        }
     }
     SAVEIP();
     SQObjectPtr res;
@@ -888,6 +952,9 @@ op_SETTHIS: {
             *p = v;
             NEXT();
         }
+    } else if (o._type == OT_INSTANCE) {
+        if (AsInstance(o)->Set(k, v))
+            NEXT();
     }
     SAVEIP();
     if (!Set(o, k, v, GET_ROOT_FALLBACK))

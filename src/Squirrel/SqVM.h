@@ -41,6 +41,10 @@ public:
     void Init(CSqVM* friendvm, SQInteger stacksize);
     void Mark(CSqGC& gc) override;
     SQObjectType GcType() const override { return OT_THREAD; }
+    // Stack slots that may still be read: everything except temporaries of finished statements.
+    void LiveRanges(std::vector<std::pair<SQInteger, SQInteger>>& ranges) const;
+    // Drops values in slots that can no longer be read, so that they keep nothing alive.
+    void ClearDeadSlots();
     void Finalize() override;
 
     // ---- stack access for the embedding interface ----
@@ -79,7 +83,10 @@ public:
             _stack[static_cast<size_t>(--_top)].Null();
     }
     void Remove(SQInteger idx);
-    bool EnsureStack(SQInteger size);
+    bool EnsureStack(SQInteger size) {
+        return size <= static_cast<SQInteger>(_stack.size()) || GrowStack(size);
+    }
+    bool GrowStack(SQInteger size);
 
     // ---- calls ----
     // Calls `closure` with nparams parameters at stack[stackbase ..]; the function itself must sit at
