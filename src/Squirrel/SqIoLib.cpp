@@ -35,7 +35,13 @@ CSqConsoleStream* Self(HSQUIRRELVM v) {
     return static_cast<CSqConsoleStream*>(p);
 }
 
-FILE* Writer(CSqConsoleStream* s) { return s->which == eStream::ERR ? stderr : stdout; }
+FILE* Writer(CSqConsoleStream* s) {
+    if (s->which == eStream::ERR) {
+        fflush(stdout); // what was printed before stays before
+        return stderr;
+    }
+    return stdout;
+}
 
 SQInteger stream_constructor(HSQUIRRELVM v) {
     return sq_throwerror(v, "streams cannot be created by scripts");

@@ -1313,6 +1313,8 @@ do_call: {
     } else {
         cr = CallSlow(callee, ins.b, newbase, callTarget, res);
     }
+    // a native may have set or removed the debug hook
+    disp = (_debughook._type != OT_NULL || _nativedebughook) && !_inDebugHook ? kHookDispatch : kDispatch;
     switch (cr) {
     case eCallResult::ERROR:
         goto exception;
