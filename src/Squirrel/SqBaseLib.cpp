@@ -294,10 +294,13 @@ bool ParseInteger(std::string_view s, int base, SQInteger& out) {
         out = v;
         return true;
     }
-    if (base == 10) {
+    // the float fallback takes decimal notation only (no "nan", "inf" or hexadecimal floats)
+    bool decimal = text.find_first_not_of("0123456789.eE+-") == std::string::npos &&
+                   text.find_first_of("0123456789") != std::string::npos;
+    if (base == 10 && decimal) {
         double d = std::strtod(text.c_str(), &end);
         if (end && *end == 0 && end != text.c_str()) {
-            out = FloatToInt(static_cast<SQFloat>(d));
+            out = FloatToInt(DoubleToFloat(d));
             return true;
         }
     }
@@ -326,7 +329,7 @@ SQInteger string_tofloat(HSQUIRRELVM v) {
     double d = std::strtod(text.c_str(), &end);
     if (text.empty() || !end || *end != 0)
         return sq_throwerror(v, "cannot convert the string");
-    return PushResult(v, SQObjectPtr::Float(static_cast<SQFloat>(d)));
+    return PushResult(v, SQObjectPtr::Float(DoubleToFloat(d)));
 }
 
 bool SliceRange(SQInteger len, SQInteger& start, SQInteger& end) {

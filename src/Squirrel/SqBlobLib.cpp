@@ -176,7 +176,7 @@ bool ReadTypedValue(HSQUIRRELVM v, CSqBlobData* b, SQInteger type) {
     case 'i': { int32_t x; if ((ok = ReadValue(b, x))) sq_pushinteger(v, x); break; }
     case 'l': { int64_t x; if ((ok = ReadValue(b, x))) sq_pushinteger(v, x); break; }
     case 'f': { float x; if ((ok = ReadValue(b, x))) sq_pushfloat(v, x); break; }
-    case 'd': { double x; if ((ok = ReadValue(b, x))) sq_pushfloat(v, static_cast<SQFloat>(x)); break; }
+    case 'd': { double x; if ((ok = ReadValue(b, x))) sq_pushfloat(v, DoubleToFloat(x)); break; }
     default: sq_throwerror(v, "invalid format"); return false;
     }
     if (!ok)

@@ -92,6 +92,17 @@ public:
     CSqClass* Class() const { return _class._unVal.pClass; }
     bool Get(const SQObject& key, SQObjectPtr& val);
     bool Set(const SQObject& key, const SQObject& val);
+    // The slot of a field, for the bytecode loop's fast paths; null when `key` is not a field.
+    __attribute__((always_inline)) SQObjectPtr* FieldSlot(const SQObject& key) {
+        CSqClass* cls = Class();
+        if (cls->_members._type != OT_TABLE)
+            return nullptr;
+        SQObjectPtr* ref = AsTable(cls->_members)->Find(key);
+        if (!ref || !MemberIsField(AsInt(*ref)))
+            return nullptr;
+        size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
+        return idx < _values.size() ? &_values[idx] : nullptr;
+    }
     bool InstanceOf(const CSqClass* c) const;
     CSqInstance* Clone();
 

@@ -1,4 +1,5 @@
 #include "SqLexer.h"
+#include "SqObject.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -449,7 +450,7 @@ bool CSqLexer::ReadNumber(SQToken& tok) {
     std::string text(_src, start, _pos - start);
     if (isFloat) {
         tok.type = TK_FLOAT;
-        tok.fval = static_cast<SQFloat>(std::strtod(text.c_str(), nullptr));
+        tok.fval = DoubleToFloat(std::strtod(text.c_str(), nullptr));
         return true;
     }
     uint64_t value = 0;

@@ -16,7 +16,7 @@ constexpr SQInteger kRandMax = 2147483647;
 SQFloat Num(HSQUIRRELVM v, SQInteger i) { return ToFloat(Arg(v, i)); }
 
 SQInteger PushFloat(HSQUIRRELVM v, double d) {
-    sq_pushfloat(v, static_cast<SQFloat>(d));
+    sq_pushfloat(v, DoubleToFloat(d));
     return 1;
 }
 

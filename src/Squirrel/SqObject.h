@@ -40,8 +40,10 @@ public:
 // Frees an object whose count reached zero. Nested frees are queued and drained by the outermost call, so
 // releasing a long chain of objects never recurses deeply.
 void ReleaseZero(CSqRefCounted* p);
-inline void AddRefObj(CSqRefCounted* p) { ++p->_uiRef; }
-inline void ReleaseObj(CSqRefCounted* p) {
+// Value copies run on every instruction: they must be inlined even into the large bytecode loop.
+#define SQ_HOT __attribute__((always_inline))
+SQ_HOT inline void AddRefObj(CSqRefCounted* p) { ++p->_uiRef; }
+SQ_HOT inline void ReleaseObj(CSqRefCounted* p) {
     if (--p->_uiRef == 0)
         ReleaseZero(p);
 }
@@ -52,7 +54,7 @@ public:
         _type = OT_NULL;
         _unVal.raw = 0;
     }
-    SQObjectPtr(const SQObjectPtr& o) : SQObject(o) {
+    SQ_HOT SQObjectPtr(const SQObjectPtr& o) : SQObject(o) {
         if (IsRefCounted(_type))
             AddRefObj(_unVal.pRefCounted);
     }
@@ -60,7 +62,7 @@ public:
         if (IsRefCounted(_type))
             AddRefObj(_unVal.pRefCounted);
     }
-    SQObjectPtr(SQObjectPtr&& o) noexcept : SQObject(o) {
+    SQ_HOT SQObjectPtr(SQObjectPtr&& o) noexcept : SQObject(o) {
         o._type = OT_NULL;
         o._unVal.raw = 0;
     }
@@ -110,14 +112,14 @@ public:
         return o;
     }
 
-    ~SQObjectPtr() {
+    SQ_HOT ~SQObjectPtr() {
         if (IsRefCounted(_type))
             ReleaseObj(_unVal.pRefCounted);
     }
 
-    SQObjectPtr& operator=(const SQObjectPtr& o) { return Assign(o); }
-    SQObjectPtr& operator=(const SQObject& o) { return Assign(o); }
-    SQObjectPtr& operator=(SQObjectPtr&& o) noexcept {
+    SQ_HOT SQObjectPtr& operator=(const SQObjectPtr& o) { return Assign(o); }
+    SQ_HOT SQObjectPtr& operator=(const SQObject& o) { return Assign(o); }
+    SQ_HOT SQObjectPtr& operator=(SQObjectPtr&& o) noexcept {
         if (this != &o) {
             SQObjectType tOld = _type;
             SQObjectValue vOld = _unVal;
@@ -130,7 +132,7 @@ public:
         }
         return *this;
     }
-    SQObjectPtr& Assign(const SQObject& o) {
+    SQ_HOT SQObjectPtr& Assign(const SQObject& o) {
         SQObjectType tOld = _type;
         SQObjectValue vOld = _unVal;
         _type = o._type;
@@ -141,7 +143,7 @@ public:
             ReleaseObj(vOld.pRefCounted);
         return *this;
     }
-    void Null() {
+    SQ_HOT void Null() {
         SQObjectType tOld = _type;
         SQObjectValue vOld = _unVal;
         _type = OT_NULL;
@@ -149,7 +151,7 @@ public:
         if (IsRefCounted(tOld))
             ReleaseObj(vOld.pRefCounted);
     }
-    void SetInteger(SQInteger i) {
+    SQ_HOT void SetInteger(SQInteger i) {
         if (IsRefCounted(_type)) {
             CSqRefCounted* old = _unVal.pRefCounted;
             _type = OT_INTEGER;
@@ -160,7 +162,7 @@ public:
             _unVal.nInteger = i;
         }
     }
-    void SetFloat(SQFloat f) {
+    SQ_HOT void SetFloat(SQFloat f) {
         if (IsRefCounted(_type)) {
             CSqRefCounted* old = _unVal.pRefCounted;
             _type = OT_FLOAT;
@@ -173,7 +175,7 @@ public:
             _unVal.fFloat = f;
         }
     }
-    void SetBool(bool b) {
+    SQ_HOT void SetBool(bool b) {
         if (IsRefCounted(_type)) {
             CSqRefCounted* old = _unVal.pRefCounted;
             _type = OT_BOOL;
@@ -203,6 +205,14 @@ inline SQInteger FloatToInt(SQFloat f) {
     if (f <= -9.2233720368547758e18f)
         return INT64_MIN;
     return static_cast<SQInteger>(f);
+}
+// Double to float without undefined behaviour: values beyond the float range become infinities.
+inline SQFloat DoubleToFloat(double d) {
+    if (d > 3.4028234663852886e38)
+        return __builtin_inff();
+    if (d < -3.4028234663852886e38)
+        return -__builtin_inff();
+    return static_cast<SQFloat>(d);
 }
 inline SQInteger ToInteger(const SQObject& o) {
     return o._type == OT_INTEGER ? o._unVal.nInteger : FloatToInt(o._unVal.fFloat);
@@ -314,7 +324,7 @@ public:
     SQObjectType GcType() const override { return OT_TABLE; }
     void Finalize() override;
 
-    SQObjectPtr* Find(const SQObject& key) {
+    __attribute__((always_inline)) SQObjectPtr* Find(const SQObject& key) {
         if (_count == 0)
             return nullptr;
         SQHash h = HashKey(key);

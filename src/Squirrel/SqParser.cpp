@@ -555,7 +555,6 @@ int BinaryPrecedence(int tok) {
 } // namespace
 
 SQNode* CSqParser::ParseBinary(int minPrec) {
-    DepthGuard guard(*this);
     SQNode* lhs = ParseUnary();
     for (;;) {
         int prec = BinaryPrecedence(_tok.type);
@@ -572,8 +571,23 @@ SQNode* CSqParser::ParseBinary(int minPrec) {
 }
 
 SQNode* CSqParser::ParseUnary() {
-    DepthGuard guard(*this);
     int line = _tok.line, col = _tok.col;
+    switch (_tok.type) {
+    case '-':
+    case '!':
+    case '~':
+    case TK_TYPEOF:
+    case TK_CLONE:
+    case TK_RESUME:
+    case TK_DELETE:
+    case TK_PLUSPLUS:
+    case TK_MINUSMINUS:
+        break;
+    default:
+        return ParsePostfix();
+    }
+    // only a chain of unary operators nests here; plain operands go straight to the postfix level
+    DepthGuard guard(*this);
     switch (_tok.type) {
     case '-': {
         Lex();
@@ -700,7 +714,6 @@ SQNode* CSqParser::ParsePostfix() {
 }
 
 SQNode* CSqParser::ParsePrimary() {
-    DepthGuard guard(*this);
     int line = _tok.line, col = _tok.col;
     SQLiteral lit;
     switch (_tok.type) {

@@ -934,8 +934,10 @@ op_SET: {
             NEXT();
         }
     } else if (o._type == OT_INSTANCE) {
-        if (AsInstance(o)->Set(k, v))
+        if (SQObjectPtr* slot = AsInstance(o)->FieldSlot(k)) {
+            *slot = v;
             NEXT();
+        }
     }
     SAVEIP();
     if (!Set(o, k, v, 0))
@@ -953,8 +955,10 @@ op_SETTHIS: {
             NEXT();
         }
     } else if (o._type == OT_INSTANCE) {
-        if (AsInstance(o)->Set(k, v))
+        if (SQObjectPtr* slot = AsInstance(o)->FieldSlot(k)) {
+            *slot = v;
             NEXT();
+        }
     }
     SAVEIP();
     if (!Set(o, k, v, GET_ROOT_FALLBACK))
