@@ -532,7 +532,7 @@ bool CSqVM::Call(const SQObjectPtr& closureRef, SQInteger nparams, SQInteger sta
         bool outer = _execDepth == 0;
         if (outer)
             _suspendable = suspendable;
-        bool ok = Execute(frame, outres, raiseerror, false);
+        bool ok = ExecuteGuarded(frame, outres, raiseerror, false);
         if (outer && !_suspended)
             _suspendable = false;
         if (!ok)
@@ -629,7 +629,7 @@ bool CSqVM::Wakeup(const SQObjectPtr& value, SQObjectPtr& outres, bool raiseerro
     bool outer = _execDepth == 0;
     if (outer)
         _suspendable = true;
-    bool ok = Execute(_suspendRootFrame, outres, raiseerror, throwerror);
+    bool ok = ExecuteGuarded(_suspendRootFrame, outres, raiseerror, throwerror);
     if (outer && !_suspended)
         _suspendable = false;
     return ok;
@@ -642,7 +642,20 @@ bool CSqVM::Resume(CSqGenerator* gen, SQObjectPtr& outres) {
     size_t frame = _callstack.size();
     if (!ResumeGenerator(gen, NO_TARGET, true))
         return false;
-    return Execute(frame, outres, false, false);
+    return ExecuteGuarded(frame, outres, false, false);
+}
+
+bool CSqVM::ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError) {
+    try {
+        return Execute(entryFrame, outres, raiseerror, startWithError);
+    } catch (const std::bad_alloc&) {
+        // a script that exhausts memory fails like any other script; its frames are dropped
+        while (_callstack.size() > entryFrame)
+            UnwindFrame();
+        _suspended = false;
+        RaiseError("out of memory");
+        return false;
+    }
 }
 
 // ---------------------------------------------------------------- the bytecode loop

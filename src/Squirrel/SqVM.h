@@ -171,6 +171,7 @@ private:
     enum class eExec { RETURNED, ERROR, SUSPENDED };
     // Runs frames from the top of the call stack until the frame at `entryFrame` returns.
     bool Execute(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
+    bool ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
     enum class eCallResult { ERROR, DONE, FRAME, SUSPEND };
     eCallResult CallSlow(SQObjectPtr callee, SQInteger nargs, SQInteger base, uint16_t target, SQObjectPtr& res);
     void UnwindFrame();

@@ -91,3 +91,14 @@ try { class Bad extends 5 {} } catch (e) { print("extends: " + e + "\n"); }
 try { local x = 5 instanceof 6; } catch (e) { print("instanceof: " + e + "\n"); }
 class NoCtor { v = "default"; }
 print("no constructor " + NoCtor().v + "\n");
+class Bag {
+    items = null;
+    constructor() { items = {}; }
+    function _newslot(key, value) { items[key] <- value; }
+    function _delslot(key) { local v = items[key]; delete items[key]; return v; }
+    function _get(key) { if (key in items) return items[key]; throw null; }
+}
+local bag = Bag();
+bag.apple <- 3;
+print("instance _newslot/_get: " + bag.apple + " " + bag.items.len() + " _delslot: " + delete bag.apple + " " + bag.items.len() + "\n");
+try { delete cat.name; } catch (e) { print("delete on a plain instance: " + e + "\n"); }

@@ -46,3 +46,4 @@ print("concat: " + ("v" + null + true + 1.5 + [1].len()) + "\n");
 local a = 0, b = 0;
 a = 1, b = 2;
 print("comma: " + (a + b) + "\n");
+print("line " + __LINE__ + " file " + __FILE__ + "\n");
