@@ -1309,8 +1309,24 @@ do_call: {
     SQObjectPtr& callee = R[ins.a];
     SQInteger newbase = ci->_base + ins.a + 1;
     if (callee._type == OT_CLOSURE && !AsClosure(callee)->Proto()->_generator) {
-        if (!StartCall(AsClosure(callee), ins.b, newbase, callTarget, false, false))
+        CSqClosure* cl = AsClosure(callee);
+        CSqFunctionProto* p = cl->Proto();
+        SQInteger top = newbase + p->_stacksize;
+        if (ins.b == p->_nparams && !p->_varparams && cl->_env._type == OT_NULL &&
+            static_cast<SQInteger>(_callstack.size()) < _maxCallDepth && top < static_cast<SQInteger>(_stack.size()) &&
+            _callstack.size() < _callstack.capacity()) {
+            // the common call: exact arguments, room on both stacks
+            SQCallInfo& nci = *_callstack.emplace(_callstack.end());
+            nci._ip = p->_code.data();
+            nci._literals = p->_literals.data();
+            nci._closure = cl;
+            nci._base = newbase;
+            nci._top = top;
+            nci._target = callTarget;
+            _top = top;
+        } else if (!StartCall(cl, ins.b, newbase, callTarget, false, false)) {
             goto exception;
+        }
         LOADFRAME();
         if (disp != kDispatch) {
             CallDebugHook('c', *ci, ci->_closure->Proto()->_line);
