@@ -112,7 +112,6 @@ public:
     SQRELEASEHOOK _hook = nullptr;
     std::unique_ptr<std::max_align_t[]> _udmem;
     SQInteger _udsize = 0;
-    bool _finalized = false;
 
 private:
     friend class CSqClass;

@@ -116,13 +116,30 @@ class CSqGenerator final : public CSqCollectable {
 public:
     enum eState { SUSPENDED, RUNNING, DEAD };
     CSqGenerator(CSqSharedState* ss, CSqClosure* closure);
+    ~CSqGenerator() override { Kill(); }
     void Mark(CSqGC& gc) override;
     SQObjectType GcType() const override { return OT_GENERATOR; }
-    void Finalize() override { Kill(); }
+    void Finalize() override {
+        DropOuters(false);
+        Kill();
+    }
+    // Closures keep the values of this generator's locals that they captured.
     void Kill() {
+        DropOuters(true);
         _state = DEAD;
         std::vector<SQObjectPtr>().swap(_stack);
         _traps.clear();
+    }
+    void DropOuters(bool keepValues) {
+        while (_openouters) {
+            CSqOuter* o = _openouters;
+            _openouters = o->_nextOpen;
+            o->_nextOpen = nullptr;
+            if (keepValues)
+                o->_value = *o->_valptr;
+            o->_valptr = &o->_value;
+            ReleaseObj(o);
+        }
     }
 
     SQObjectPtr _closure;
@@ -130,6 +147,8 @@ public:
     std::vector<SQSavedTrap> _traps;
     uint32_t _pc = 0;
     eState _state = SUSPENDED;
+    // Captured locals stay shared while suspended: these outers point into _stack (index relative to it).
+    CSqOuter* _openouters = nullptr;
 };
 
 } // namespace Squirrel

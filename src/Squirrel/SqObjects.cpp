@@ -679,7 +679,6 @@ void CSqInstance::Mark(CSqGC& gc) {
 void CSqInstance::Finalize() {
     for (auto& v : _values)
         v.Null();
-    _finalized = true;
 }
 
 } // namespace Squirrel

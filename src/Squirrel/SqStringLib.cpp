@@ -11,7 +11,7 @@ namespace Squirrel {
 
 namespace {
 
-constexpr size_t kMaxFormatSpec = 2; // digits of width and precision
+constexpr size_t kMaxFormatDigits = 2; // digits of width and precision
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -33,24 +33,24 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
             i += 2;
             continue;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         ++i;
         while (i < fmt.size() && (fmt[i] == '-' || fmt[i] == '+' || fmt[i] == ' ' || fmt[i] == '#' || fmt[i] == '0'))
-            spec += fmt[i++];
+            directive += fmt[i++];
         size_t digits = 0;
         while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
-            spec += fmt[i++];
-            if (++digits > kMaxFormatSpec) {
+            directive += fmt[i++];
+            if (++digits > kMaxFormatDigits) {
                 sq_throwerror(v, "width format too long");
                 return false;
             }
         }
         if (i < fmt.size() && fmt[i] == '.') {
-            spec += fmt[i++];
+            directive += fmt[i++];
             digits = 0;
             while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
-                spec += fmt[i++];
-                if (++digits > kMaxFormatSpec) {
+                directive += fmt[i++];
+                if (++digits > kMaxFormatDigits) {
                     sq_throwerror(v, "precision format too long");
                     return false;
                 }
@@ -69,11 +69,11 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
         int n = 0;
         std::string piece;
         auto emit = [&](auto value) {
-            n = snprintf(nullptr, 0, spec.c_str(), value);
+            n = snprintf(nullptr, 0, directive.c_str(), value);
             if (n < 0)
                 return false;
             piece.resize(static_cast<size_t>(n) + 1);
-            snprintf(piece.data(), piece.size(), spec.c_str(), value);
+            snprintf(piece.data(), piece.size(), directive.c_str(), value);
             piece.resize(static_cast<size_t>(n));
             return true;
         };
@@ -85,7 +85,7 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
                 sq_throwerror(v, "integer expected for the specified format");
                 return false;
             }
-            spec += "lld";
+            directive += "lld";
             ok = emit(static_cast<long long>(ToInteger(arg)));
             break;
         case 'o':
@@ -96,8 +96,8 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
                 sq_throwerror(v, "integer expected for the specified format");
                 return false;
             }
-            spec += "ll";
-            spec += conv;
+            directive += "ll";
+            directive += conv;
             ok = emit(static_cast<unsigned long long>(ToInteger(arg)));
             break;
         case 'c':
@@ -105,7 +105,7 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
                 sq_throwerror(v, "integer expected for the specified format");
                 return false;
             }
-            spec += 'c';
+            directive += 'c';
             ok = emit(static_cast<int>(static_cast<unsigned char>(ToInteger(arg))));
             break;
         case 'f':
@@ -118,7 +118,7 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
                 sq_throwerror(v, "float expected for the specified format");
                 return false;
             }
-            spec += conv;
+            directive += conv;
             ok = emit(static_cast<double>(ToFloat(arg)));
             break;
         case 's':
@@ -126,11 +126,11 @@ bool Format(HSQUIRRELVM v, SQInteger fmtidx, std::string& out) {
                 sq_throwerror(v, "string expected for the specified format");
                 return false;
             }
-            if (spec == "%") {
+            if (directive == "%") {
                 piece.assign(AsString(arg)->View());
                 ok = true;
             } else {
-                spec += 's';
+                directive += 's';
                 ok = emit(StrOf(arg));
             }
             break;

@@ -368,6 +368,18 @@ bool CSqVM::ResumeGenerator(CSqGenerator* gen, uint16_t target, bool root) {
     _stack[static_cast<size_t>(slot)] = SQObjectPtr(gen);
     for (SQInteger i = 0; i < n; ++i)
         _stack[static_cast<size_t>(base + i)] = std::move(gen->_stack[static_cast<size_t>(i)]);
+    if (gen->_openouters) {
+        // the resumed frame is the highest on the stack: its outers go in front of the machine's
+        CSqOuter* last = nullptr;
+        for (CSqOuter* o = gen->_openouters; o; o = o->_nextOpen) {
+            o->_idx += base;
+            o->_valptr = &_stack[static_cast<size_t>(o->_idx)];
+            last = o;
+        }
+        last->_nextOpen = _openouters;
+        _openouters = gen->_openouters;
+        gen->_openouters = nullptr;
+    }
     gen->_stack.clear();
     CSqClosure* cl = AsClosure(gen->_closure);
     CSqFunctionProto* p = cl->Proto();
@@ -1591,12 +1603,23 @@ op_YIELD: {
         res = R[ins.a];
     SQInteger base = ci->_base;
     SQInteger n = ci->_top - base;
-    if (_openouters && _openouters->_idx >= base)
-        CloseOuters(base);
     const SQInstruction* code = ci->_closure->Proto()->_code.data();
     g->_stack.resize(static_cast<size_t>(n));
     for (SQInteger i = 0; i < n; ++i)
         g->_stack[static_cast<size_t>(i)] = std::move(_stack[static_cast<size_t>(base + i)]);
+    // captured locals move with the registers, so closures and the generator keep sharing them
+    {
+        CSqOuter** tail = &g->_openouters;
+        while (_openouters && _openouters->_idx >= base) {
+            CSqOuter* o = _openouters;
+            _openouters = o->_nextOpen;
+            o->_idx -= base;
+            o->_valptr = &g->_stack[static_cast<size_t>(o->_idx)];
+            o->_nextOpen = nullptr;
+            *tail = o;
+            tail = &o->_nextOpen;
+        }
+    }
     g->_pc = static_cast<uint32_t>(ip - code);
     g->_traps.clear();
     for (size_t i = _traps.size() - ci->_ntraps; i < _traps.size(); ++i)

@@ -78,3 +78,22 @@ local empty = (function() { if (false) yield 1; })();
 local n = 0;
 foreach (v in empty) n++;
 print("empty generator iterations " + n + "\n");
+
+// a suspended generator and the closures made in it share the captured locals
+function shared() {
+    local count = 0;
+    local bump = function() { count += 10; return count; };
+    yield bump;
+    count++;
+    yield count;
+    yield bump();
+    yield count;
+}
+local sg = shared();
+local bumper = resume sg;
+local seen = [bumper(), resume sg, resume sg, bumper(), resume sg, resume sg, bumper()];
+sg = null;
+seen.append(bumper());
+local line = "";
+foreach (v in seen) line += v + " ";
+print("shared locals " + line + "\n");
