@@ -239,6 +239,8 @@ SQRESULT sq_getuserpointer(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p);
 SQRESULT sq_getuserdata(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer* typetag);
 SQRESULT sq_settypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer typetag);
 SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag);
+// The hook runs exactly once, when the instance, user data (or, for a class, each later instance) is freed;
+// it may release handles but must not run scripts.
 void sq_setreleasehook(HSQUIRRELVM v, SQInteger idx, SQRELEASEHOOK hook);
 SQRELEASEHOOK sq_getreleasehook(HSQUIRRELVM v, SQInteger idx);
 SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars);
@@ -297,6 +299,8 @@ SQRESULT sq_resume(HSQUIRRELVM v, SQBool retval, SQBool raiseerror);
 const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInteger idx);
 SQRESULT sq_getcallee(HSQUIRRELVM v);
 const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval);
+// A _get or _set metamethod (script or native) that throws null, or fails without an error, makes the
+// lookup a plain missing key: the script then sees "the index '...' does not exist".
 SQRESULT sq_throwerror(HSQUIRRELVM v, const SQChar* err);
 SQRESULT sq_throwobject(HSQUIRRELVM v); // pops the value to throw
 void sq_reseterror(HSQUIRRELVM v);
