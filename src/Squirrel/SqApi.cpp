@@ -33,7 +33,6 @@ bool IsCallable(const SQObject& o) { return o._type == OT_CLOSURE || o._type == 
 HSQUIRRELVM sq_open(SQInteger initialstacksize) {
     auto ss = std::make_unique<CSqSharedState>();
     CSqVM* vm = new CSqVM(ss.get());
-    vm->_isMain = true;
     ss->Init(vm);
     vm->Init(nullptr, initialstacksize);
     CreateDefaultDelegates(vm);

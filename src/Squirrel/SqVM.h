@@ -165,10 +165,8 @@ public:
     bool _inDebugHook = false;
     uint16_t _suspendTarget = NO_TARGET;
     size_t _suspendRootFrame = 0;
-    bool _isMain = false;
 
 private:
-    enum class eExec { RETURNED, ERROR, SUSPENDED };
     // Runs frames from the top of the call stack until the frame at `entryFrame` returns.
     bool Execute(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
     bool ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
