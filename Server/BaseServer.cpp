@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace Corvane3D;
 
@@ -28,7 +29,7 @@ Context* Log()
 
 } // namespace
 
-CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
+CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CServerResourceMgr>(GetContext(), this))
 {
     m_frameClock.Reset(OS::GetPerformanceCounter());
     GetEventHandlers()->CreateServerEventTypes();
@@ -38,8 +39,43 @@ CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetCo
 
 CBaseServer::~CBaseServer()
 {
+    StopInputThread();
     m_inputQueue.Clear();
+    m_pResourceMgr->ClearAllResources();
     m_pResourceMgr.reset();
+}
+
+bool CBaseServer::StartInputThread()
+{
+    if (m_pInputThread)
+        return false;
+    auto input = std::make_unique<CConsoleInput>(m_inputQueue);
+    if (!input->Start())
+        return false;
+    m_pInputThread = std::move(input);
+    return true;
+}
+
+void CBaseServer::StopInputThread()
+{
+    m_pInputThread.reset();
+}
+
+void CBaseServer::RefreshResources()
+{
+    m_pResourceMgr->RefreshResources(false);
+}
+
+void CBaseServer::SetResourcePrivileged(const char* name, const char* privileged)
+{
+    CResource* resource = m_pResourceMgr->FindResourceByName(name);
+    if (!resource || !privileged)
+        return;
+    // A text that is not a boolean leaves the mark as it was.
+    if (strcasecmp(privileged, "true") == 0 || std::strcmp(privileged, "1") == 0)
+        resource->SetPrivileged(true);
+    else if (strcasecmp(privileged, "false") == 0 || std::strcmp(privileged, "0") == 0)
+        resource->SetPrivileged(false);
 }
 
 bool CBaseServer::TriggerEvent(const char* name, const CArgumentArray& arguments)

@@ -3,15 +3,16 @@
 // rules, and the message handling shared by all games.
 
 #include "BanList.h"
+#include "ConsoleInput.h"
 #include "FrameClock.h"
 #include "ServerConfiguration.h"
 #include "ServerRules.h"
+#include "ServerResourceMgr.h"
 #include "ServerSettings.h"
 
 #include "Engine/CVarSystem.h"
 #include "Engine/Threading.h"
 #include "Network/NetServerCompatibilityShim.h"
-#include "Scripting/ResourceMgr.h"
 
 #include <memory>
 #include <string>
@@ -50,11 +51,16 @@ public:
 
     // Console lines handed over by the input thread; run by the frame after the lock is released.
     Corvane3D::CPumpedEventLoop<std::string>& GetInputQueue() { return m_inputQueue; }
+    // The console input thread; false when it cannot start (the server then runs without it).
+    bool StartInputThread();
+    // Cuts the thread off from the queue and lets it end by itself.
+    void StopInputThread();
+    bool HasInputThread() const { return m_pInputThread != nullptr; }
 
     // Clients that have joined (sent "client ready"); streaming and sync run only while there are.
     virtual size_t GetJoinedPlayerCount() const { return 0; }
 
-    Corvane3D::CResourceMgr* GetResourceMgr() const { return m_pResourceMgr.get(); }
+    CServerResourceMgr* GetResourceMgr() const { return m_pResourceMgr.get(); }
     Corvane3D::CScripting* GetScripting() const { return m_pResourceMgr->GetScripting(); }
     Corvane3D::EventHandlers::CEventHandlers* GetEventHandlers() const { return m_pResourceMgr->GetEventHandlers(); }
     Corvane3D::CCommandHandlers* GetCommandHandlers() const { return m_pResourceMgr->GetCommandHandlers(); }
@@ -86,17 +92,13 @@ protected:
     virtual bool LoadModules(CServerConfiguration& config);
     // Lets every script engine define the classes registered so far; false stops start-up.
     virtual bool DefineClasses() { return true; }
-    virtual void RefreshResources() {}
+    virtual void RefreshResources();
     // Applies a resource's "privileged" attribute when the resource exists.
-    virtual void SetResourcePrivileged(const char* name, const char* privileged)
-    {
-        (void)name;
-        (void)privileged;
-    }
+    virtual void SetResourcePrivileged(const char* name, const char* privileged);
 
     // The "server" namespace natives of bans, rules, console variables and settings.
     void RegisterServerFunctions(Corvane3D::CScripting& scripting);
-    // "quit", "exit", "say" and the answer to lines that name no command.
+    // "quit", "exit", "say", the resource commands and the answer to lines that name no command.
     void RegisterConsoleCommands();
 
 public:
@@ -115,7 +117,7 @@ private:
     void ProcessConsoleInput();
 
     // Owns the scripting core and every handler table; destroyed before the transport.
-    std::unique_ptr<Corvane3D::CResourceMgr> m_pResourceMgr;
+    std::unique_ptr<CServerResourceMgr> m_pResourceMgr;
 
     Corvane3D::CLockable m_lock;
     Corvane3D::Signalable m_stopFlag;
@@ -127,6 +129,8 @@ private:
     CServerRules m_rules;
     std::vector<std::string> m_startList;
     Corvane3D::CPumpedEventLoop<std::string> m_inputQueue;
+    // Declared after the queue so that it is cut off from it before the queue goes.
+    std::unique_ptr<CConsoleInput> m_pInputThread;
 
     CFrameClock m_frameClock;
     uint32_t m_nextStreamTime = 0;
