@@ -54,7 +54,7 @@ int ReadLines(const std::shared_ptr<tLink>& link)
         // while nobody types.
         pollfd watched{link->m_fd, POLLIN, 0};
         const int ready = poll(&watched, 1, 1000);
-        if (ready == 0 || (ready < 0 && errno == EINTR))
+        if (ready == 0 || (ready < 0 && errno == EINTR) || link->IsClosed())
             continue;
         const ssize_t got = ready > 0 ? read(link->m_fd, buffer, sizeof buffer) : -1;
         if (got < 0 && errno == EINTR)
@@ -151,4 +151,9 @@ void CConsoleInput::Close()
 bool CConsoleInput::IsRunning() const
 {
     return m_pLink->m_bRunning.load(std::memory_order_acquire);
+}
+
+std::function<bool()> CConsoleInput::RunningProbe() const
+{
+    return [link = m_pLink] { return link->m_bRunning.load(std::memory_order_acquire); };
 }

@@ -4,6 +4,7 @@
 
 #include "Engine/Threading.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,8 @@ public:
     // From here on the thread touches nothing the server owns; it ends within about a second.
     void Close();
     bool IsRunning() const;
+    // Tells whether the thread still runs, also after this object is gone.
+    std::function<bool()> RunningProbe() const;
 
     // What the thread shares with its owner; the thread holds it for its whole life, so the
     // owner may go first.
