@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace Corvane3D;
 
@@ -46,13 +47,13 @@ int LookupWord(const tWord (&words)[N], const char* text, int fallback, OnUnknow
 
 } // namespace
 
-CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
+CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CServerResourceMgr>(GetContext(), this))
 {
     Construct();
 }
 
 CBaseServer::CBaseServer(INetSender& sender)
-    : CNetServerCompatibilityShim(sender), m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
+    : CNetServerCompatibilityShim(sender), m_pResourceMgr(std::make_unique<CServerResourceMgr>(GetContext(), this))
 {
     Construct();
 }
@@ -68,12 +69,48 @@ void CBaseServer::Construct()
 
 CBaseServer::~CBaseServer()
 {
+    StopInputThread();
     m_inputQueue.Clear();
+    // Resources stop first: their scripts may still ask about clients while they stop.
+    m_pResourceMgr->ClearAllResources();
     m_machines.ReleaseAll();
     m_pConsoleClient = nullptr;
     m_pResourceMgr.reset();
     // After the scripts: a resource stopping with the scripting core may still ask about clients.
     m_pManager.reset();
+}
+
+bool CBaseServer::StartInputThread()
+{
+    if (m_pInputThread)
+        return false;
+    auto input = std::make_unique<CConsoleInput>(m_inputQueue);
+    if (!input->Start())
+        return false;
+    m_pInputThread = std::move(input);
+    return true;
+}
+
+void CBaseServer::StopInputThread()
+{
+    m_pInputThread.reset();
+}
+
+void CBaseServer::RefreshResources()
+{
+    m_pResourceMgr->RefreshResources(false);
+}
+
+void CBaseServer::SetResourcePrivileged(const char* name, const char* privileged)
+{
+    CResource* resource = m_pResourceMgr->FindResourceByName(name);
+    if (!resource || !privileged)
+        return;
+    // A text that is not a boolean leaves the mark as it was.
+    if (strcasecmp(privileged, "true") == 0 || std::strcmp(privileged, "1") == 0)
+        resource->SetPrivileged(true);
+    else if (strcasecmp(privileged, "false") == 0 || std::strcmp(privileged, "0") == 0)
+        resource->SetPrivileged(false);
 }
 
 bool CBaseServer::TriggerEvent(const char* name, const CArgumentArray& arguments)

@@ -3,10 +3,12 @@
 // rules, and the message handling shared by all games.
 
 #include "BanList.h"
+#include "ConsoleInput.h"
 #include "FrameClock.h"
 #include "PasswordThrottle.h"
 #include "ServerConfiguration.h"
 #include "ServerRules.h"
+#include "ServerResourceMgr.h"
 #include "ServerSettings.h"
 
 #include "Engine/CVarSystem.h"
@@ -14,7 +16,6 @@
 #include "Multiplayer/NetMachines.h"
 #include "Multiplayer/NetObjectMgr.h"
 #include "Network/NetServerCompatibilityShim.h"
-#include "Scripting/ResourceMgr.h"
 
 #include <memory>
 #include <string>
@@ -57,6 +58,11 @@ public:
 
     // Console lines handed over by the input thread; run by the frame after the lock is released.
     Corvane3D::CPumpedEventLoop<std::string>& GetInputQueue() { return m_inputQueue; }
+    // The console input thread; false when it cannot start (the server then runs without it).
+    bool StartInputThread();
+    // Cuts the thread off from the queue and lets it end by itself.
+    void StopInputThread();
+    bool HasInputThread() const { return m_pInputThread != nullptr; }
 
     // Clients that have joined (sent "client ready"); streaming and sync run only while there are.
     virtual size_t GetJoinedPlayerCount() const;
@@ -76,7 +82,7 @@ public:
     // Accepted clients, joined or not; the console is not one.
     size_t GetPlayerCount() const { return m_playerCount; }
 
-    Corvane3D::CResourceMgr* GetResourceMgr() const { return m_pResourceMgr.get(); }
+    CServerResourceMgr* GetResourceMgr() const { return m_pResourceMgr.get(); }
     Corvane3D::CScripting* GetScripting() const { return m_pResourceMgr->GetScripting(); }
     Corvane3D::EventHandlers::CEventHandlers* GetEventHandlers() const { return m_pResourceMgr->GetEventHandlers(); }
     Corvane3D::CCommandHandlers* GetCommandHandlers() const { return m_pResourceMgr->GetCommandHandlers(); }
@@ -108,13 +114,9 @@ protected:
     virtual bool LoadModules(CServerConfiguration& config);
     // Lets every script engine define the classes registered so far; false stops start-up.
     virtual bool DefineClasses() { return true; }
-    virtual void RefreshResources() {}
+    virtual void RefreshResources();
     // Applies a resource's "privileged" attribute when the resource exists.
-    virtual void SetResourcePrivileged(const char* name, const char* privileged)
-    {
-        (void)name;
-        (void)privileged;
-    }
+    virtual void SetResourcePrivileged(const char* name, const char* privileged);
 
     // Makes the client object of a new connection (and of the console); games make their own class.
     virtual Corvane3D::Strong<Corvane3D::CNetMachine> NewMachine(Corvane3D::CNetObjectMgr* manager);
@@ -126,7 +128,7 @@ protected:
 
     // The "server" namespace natives of bans, rules, console variables and settings.
     void RegisterServerFunctions(Corvane3D::CScripting& scripting);
-    // "quit", "exit", "say" and the answer to lines that name no command.
+    // "quit", "exit", "say", the resource commands and the answer to lines that name no command.
     void RegisterConsoleCommands();
 
 public:
@@ -159,7 +161,7 @@ private:
     bool IsInSlot(const Corvane3D::CNetMachine* client) const;
 
     // Owns the scripting core and every handler table; destroyed before the transport.
-    std::unique_ptr<Corvane3D::CResourceMgr> m_pResourceMgr;
+    std::unique_ptr<CServerResourceMgr> m_pResourceMgr;
 
     Corvane3D::CLockable m_lock;
     Corvane3D::Signalable m_stopFlag;
@@ -171,6 +173,8 @@ private:
     CServerRules m_rules;
     std::vector<std::string> m_startList;
     Corvane3D::CPumpedEventLoop<std::string> m_inputQueue;
+    // Declared after the queue so that it is cut off from it before the queue goes.
+    std::unique_ptr<CConsoleInput> m_pInputThread;
 
     // Client slots; the console's is 255. Released from 255 down to 0 at shutdown.
     Corvane3D::CNetMachines m_machines;

@@ -3,6 +3,7 @@
 #include "BaseServer.h"
 
 #include "Scripting/CommandHandlers.h"
+#include "Scripting/ResourceCommands.h"
 
 using namespace Corvane3D;
 
@@ -37,5 +38,6 @@ void CBaseServer::RegisterConsoleCommands()
                 UserChat(speaker, arguments ? arguments : "");
         }),
         "say");
+    RegisterResourceCommands(m_pResourceMgr.get());
     commands->SetUnhandledHandler(MakeStrong<CUnhandledCommandHandler2>(this));
 }

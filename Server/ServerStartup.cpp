@@ -73,6 +73,28 @@ void RunStartupCommands(CRovaServer& server)
     }
 }
 
+// Starts the resources of the configuration in file order, then forgets the list.
+void StartConfiguredResources(CRovaServer& server)
+{
+    Context* context = GetContext();
+    context->Log("Starting resources...");
+    std::vector<std::string>& names = server.GetStartList();
+    int started = 0;
+    for (const std::string& name : names) {
+        Strong<CResource> resource = server.GetResourceMgr()->FindResourceByName(name.c_str());
+        if (!resource)
+            context->LogError("Error loading resource %s: resource not found!", name.c_str());
+        else if (!resource->Start())
+            context->LogError("Error loading resource %s!", name.c_str());
+        else
+            ++started;
+    }
+    const int total = int(names.size());
+    const int failed = total - started;
+    context->LogMessage(failed ? LOG_WARN : LOG_INFO, "%i/%i Resources loaded, %i failed", started, total, failed);
+    names.clear();
+}
+
 } // namespace
 
 bool StartServer(CRovaServer& server, const CCommandLine& commandLine)
@@ -111,17 +133,21 @@ bool StartServer(CRovaServer& server, const CCommandLine& commandLine)
     context->Log("Server is now listening on port %hu max players %d...", s.m_port, s.m_maxPlayers);
 
     server.CreateConsoleClient();
-
+    StartConfiguredResources(server);
     server.TriggerEvent("OnServerStart", CArgumentArray());
     RunStartupCommands(server);
     if (commandLine.m_dumpDoc)
         server.GetCommandHandlers()->ConsoleCommand("/dumpdoc", true);
+    // Without it the server simply runs without console input.
+    if (!commandLine.m_noInput)
+        server.StartInputThread();
     return true;
 }
 
 void StopServer(CRovaServer& server)
 {
-    (void)server;
+    // Detached, not joined: it may be waiting for a line; cut off, it ends by itself.
+    server.StopInputThread();
     GetContext()->Log("Server shutting down...");
     server.GetInputQueue().Clear();
 }

@@ -28,7 +28,8 @@ bool Move(CBaseObject* destination, CBaseObject* source);
 bool ToString(CBaseObject* object, std::string& out);
 
 // The native behind functions handed to scripts: its private pointer is a CFunction, called with
-// clones of all arguments; a clone of its first result is returned. It always succeeds.
+// clones of all arguments; a clone of its first result is returned. It succeeds unless the
+// function failed and raises its failures (CFunction::RaisesFailure).
 bool FunctionTrampoline(CNativeState* state, int argumentCount, void* privateData);
 
 } // namespace Reflection

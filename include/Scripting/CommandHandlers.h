@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace Corvane3D {
 
@@ -112,6 +113,8 @@ public:
     bool AddCommandHandler(Strong<CCommandHandler> handler, const char* name, CResource* resource = nullptr);
     CCommandHandler* GetCommandHandler(const char* name) const;
     bool HasCommandHandler(const char* name) const { return GetCommandHandler(name) != nullptr; }
+    // Every handler in the table's own order.
+    std::vector<CCommandHandler*> GetCommandHandlers() const;
     // Takes the handler of that name out of the table; a running handler finishes its call.
     bool RemoveCommandHandler(const char* name);
     // Every handler `resource` added (null removes nothing: native handlers have no resource).

@@ -58,6 +58,8 @@ public:
     CBaseObject* GetSource() const { return m_pSource.Get(); }
     CResource* GetResource() const { return m_Entry.GetResource(); }
     bool IsRemoved() const { return m_Entry.IsRemoved(); }
+    // The table the handler was added to; null before.
+    CEventHandlers* GetOwner() const { return m_pOwner; }
 
 protected:
     // A null source makes an unbound handler.
@@ -155,6 +157,8 @@ public:
     CEventType* GetEventType(const char* name) const;
     CEventType* GetEventType(uint32_t nameHash) const;
     size_t GetEventTypeCount() const { return m_Types.size(); }
+    // Every type in the table's own order.
+    std::vector<CEventType*> GetEventTypes() const;
 
     // On every type: what the resource added (everything for null), when it stops.
     size_t RemoveHandlers(CResource* resource);

@@ -16,6 +16,38 @@ namespace Corvane3D {
 
 class CResource;
 
+// Told when a table calls into a resource's script code and when that call has returned. The
+// resource manager watches this so that a resource stopped from inside its own code is stopped
+// only once that code is no longer on the stack.
+class IResourceCallObserver {
+public:
+    virtual ~IResourceCallObserver() = default;
+    virtual void EnterResource(CResource* resource) = 0;
+    virtual void LeaveResource(CResource* resource) = 0;
+};
+
+// Brackets one call into a resource's code; does nothing without an observer or a resource.
+class CResourceCallScope {
+public:
+    CResourceCallScope(IResourceCallObserver* observer, CResource* resource)
+        : m_pObserver(resource ? observer : nullptr), m_pResource(resource)
+    {
+        if (m_pObserver)
+            m_pObserver->EnterResource(m_pResource);
+    }
+    ~CResourceCallScope()
+    {
+        if (m_pObserver)
+            m_pObserver->LeaveResource(m_pResource);
+    }
+    CResourceCallScope(const CResourceCallScope&) = delete;
+    CResourceCallScope& operator=(const CResourceCallScope&) = delete;
+
+private:
+    IResourceCallObserver* m_pObserver;
+    CResource* m_pResource;
+};
+
 // What a table records in each of its handlers.
 class CHandlerEntry {
 public:
@@ -54,6 +86,9 @@ public:
     CHandlerTable& operator=(const CHandlerTable&) = delete;
 
     int GetIterationDepth() const { return m_iIterating; }
+    // Null until the resource manager installs itself.
+    IResourceCallObserver* GetCallObserver() const { return m_pCallObserver; }
+    void SetCallObserver(IResourceCallObserver* observer) { m_pCallObserver = observer; }
     bool IsIterating() const { return m_iIterating > 0; }
 
 protected:
@@ -77,6 +112,7 @@ private:
 
     int m_iIterating = 0;
     uint64_t m_uiSerial = 0;
+    IResourceCallObserver* m_pCallObserver = nullptr;
     std::vector<Strong<CRefCounted>> m_Retired;
 };
 

@@ -161,8 +161,9 @@ bool FunctionCreateFunction(CNativeState* state, int, void*)
 }
 
 // Calls `function` with clones of the state's arguments from `first` on; returns a clone of the
-// first result, if any. The function's own success does not matter.
-void CallWithArguments(CNativeState* state, CFunction* function, size_t first)
+// first result, if any. A failure matters only to functions that raise it (a call into code
+// that is no longer there); engines have reported every other failure themselves.
+bool CallWithArguments(CNativeState* state, CFunction* function, size_t first)
 {
     const size_t count = state->GetArgumentCount();
     CArgumentArray arguments(count > first ? count - first : 0);
@@ -171,9 +172,11 @@ void CallWithArguments(CNativeState* state, CFunction* function, size_t first)
     // Held for the call: the function may drop the last other reference to itself.
     Strong<CFunction> hold(function);
     auto results = MakeStrong<CReturnValue>();
-    hold->Call(arguments, results);
+    if (!hold->Call(arguments, results) && hold->RaisesFailure())
+        return state->Error("%s", GetError());
     if (results->GetArrayCount() > 0)
         state->Return(results->GetAt(0));
+    return true;
 }
 
 bool FunctionCall(CNativeState* state, int, void*)
@@ -182,8 +185,7 @@ bool FunctionCall(CNativeState* state, int, void*)
     CFunction* function = nullptr;
     if (!state->CheckClass(functionClass, 0, false, function))
         return false;
-    CallWithArguments(state, function, 1);
-    return true;
+    return CallWithArguments(state, function, 1);
 }
 
 } // namespace
@@ -191,7 +193,7 @@ bool FunctionCall(CNativeState* state, int, void*)
 bool Reflection::FunctionTrampoline(CNativeState* state, int, void* privateData)
 {
     if (auto* function = static_cast<CFunction*>(privateData))
-        CallWithArguments(state, function, 0);
+        return CallWithArguments(state, function, 0);
     return true;
 }
 

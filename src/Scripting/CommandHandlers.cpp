@@ -11,15 +11,17 @@ void CScriptCommandHandler::Execute(const char* name, const char* arguments, CNe
     if (!m_pFunction)
         return;
     CArgumentArray list(3);
+    CCommandHandlers* owner = GetOwner();
     list.AddString(name ? name : "");
     if (arguments)
         list.AddString(arguments);
     else
         list.AddNull();
-    if (CCommandHandlers* owner = GetOwner(); owner && owner->HasClientArgument())
+    if (owner && owner->HasClientArgument())
         list.AddObject(client ? owner->ToClientObject(client) : nullptr);
     // A failing script handler still counts as having handled the command.
     Strong<CFunction> function = m_pFunction;
+    CResourceCallScope scope(owner ? owner->GetCallObserver() : nullptr, GetResource());
     function->Call(list, nullptr);
 }
 
@@ -72,6 +74,15 @@ CCommandHandler* CCommandHandlers::GetCommandHandler(const char* name) const
 {
     auto found = m_Handlers.find(HashName(name));
     return found == m_Handlers.end() ? nullptr : found->second.Get();
+}
+
+std::vector<CCommandHandler*> CCommandHandlers::GetCommandHandlers() const
+{
+    std::vector<CCommandHandler*> handlers;
+    handlers.reserve(m_Handlers.size());
+    for (const auto& [hash, handler] : m_Handlers)
+        handlers.push_back(handler.Get());
+    return handlers;
 }
 
 void CCommandHandlers::Retire(std::unordered_map<uint32_t, Strong<CCommandHandler>>::iterator found)

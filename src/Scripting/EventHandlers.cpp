@@ -32,6 +32,7 @@ void CScriptEventHandler::Execute(CEvent* event, const CArgumentArray& arguments
     arguments.InsertTo(list);
     // The function's result and success do not matter to the dispatch.
     Strong<CFunction> function = m_pFunction;
+    CResourceCallScope scope(GetOwner() ? GetOwner()->GetCallObserver() : nullptr, GetResource());
     function->Call(list, nullptr);
 }
 
@@ -210,6 +211,15 @@ CEventType* CEventHandlers::GetEventType(uint32_t nameHash) const
 {
     auto found = m_Types.find(nameHash);
     return found == m_Types.end() ? nullptr : found->second.Get();
+}
+
+std::vector<CEventType*> CEventHandlers::GetEventTypes() const
+{
+    std::vector<CEventType*> types;
+    types.reserve(m_Types.size());
+    for (const auto& [hash, type] : m_Types)
+        types.push_back(type.Get());
+    return types;
 }
 
 size_t CEventHandlers::RemoveHandlers(CResource* resource)

@@ -141,8 +141,10 @@ void CTimerHandlers::Update(double frameTime)
             continue;
         Strong<CFunction> function = timer->m_pFunction;
         Strong<CArgumentArray> arguments = timer->m_pArguments;
-        if (function)
+        if (function) {
+            CResourceCallScope scope(GetCallObserver(), timer->m_pResource);
             function->Call(*arguments, nullptr);
+        }
         if (timer->m_Entry.IsRemoved())
             continue;
         timer->m_fElapsed = 0.0;
