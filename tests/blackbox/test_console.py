@@ -10,6 +10,10 @@ class ConsoleInput(unittest.TestCase):
     def test_typed_lines_run_as_commands_and_quit_stops_the_server(self):
         with ServerProcess() as server:
             server.wait_until_listening()
+            # The input thread starts at the end of start-up, a moment after the port opens.
+            deadline = time.monotonic() + 10
+            while "InputThread" not in server.thread_names() and time.monotonic() < deadline:
+                time.sleep(0.05)
             self.assertIn("InputThread", server.thread_names())
             server.send_console("frobnicate")
             server.wait_for_line(r"^'frobnicate' is not recognized as an internal or external command, "
