@@ -38,6 +38,7 @@ class CJSScriptEnvironment;
 class CJSScriptingClass;
 class CJSReferenceable;
 class CJSJobQueue;
+class CJSWatchdog;
 class IJSRootHolder;
 struct CJSClass;
 
@@ -69,6 +70,8 @@ public:
     // Promise jobs of one turn may run this long before the rest are dropped, so a script that
     // awaits in an endless loop cannot hold the server.
     static constexpr uint32_t DefaultJobTimeLimitMs = 1000;
+    // A script that runs this long without returning to native code is stopped.
+    static constexpr uint32_t DefaultScriptTimeLimitMs = 10000;
 
     static uint32_t GetId() { return GetEngineId(EngineName); }
 
@@ -92,6 +95,8 @@ public:
     CJSScriptEnvironment* GetCurrentEnvironment() const;
 
     void SetJobTimeLimit(uint32_t milliseconds) { m_uiJobTimeLimitMs = milliseconds; }
+    // 0 lets scripts run for ever.
+    void SetScriptTimeLimit(uint32_t milliseconds) { m_uiScriptTimeLimitMs = milliseconds; }
     // Replaces the heap limit (now, or when the context is made). Filling a large heap to its
     // limit takes the collector seconds; tests use a small one.
     void SetHeapLimit(uint32_t bytes);
@@ -112,7 +117,7 @@ public:
     void PushScriptEnvironment(CJSScriptEnvironment* environment);
     void PopScriptEnvironment();
     // Counts nested entries from native code; promise jobs run when the outermost one ends.
-    void EnterScript() { ++m_iEntryDepth; }
+    void EnterScript();
     void LeaveScript();
 
     void AddWrapper(CJSReferenceable* record) { m_Wrappers.insert(record); }
@@ -143,6 +148,7 @@ private:
     void ReportUnhandledRejections();
 
     static void OnDestroyRealm(JS::GCContext* gcx, JS::Realm* realm);
+    static bool OnInterrupt(JSContext* cx);
     static void OnWeakPointers(JSTracer* trc, void* data);
 
     CScripting* m_pScripting;
@@ -159,10 +165,14 @@ private:
     std::unordered_set<IJSRootHolder*> m_RootHolders;
     std::unordered_set<CJSScriptEnvironment*> m_Environments;
     std::unique_ptr<CJSJobQueue> m_pJobQueue;
+    std::unique_ptr<CJSWatchdog> m_pWatchdog;
     // Rejected promises without a handler yet, by promise id, reported when the turn ends.
     std::unordered_map<uint64_t, std::unique_ptr<JS::PersistentRooted<JSObject*>>> m_UnhandledRejections;
     int m_iEntryDepth = 0;
     uint32_t m_uiJobTimeLimitMs = DefaultJobTimeLimitMs;
+    uint32_t m_uiScriptTimeLimitMs = DefaultScriptTimeLimitMs;
+    // Set once the running entry has been stopped, so its log line is written once.
+    bool m_bStopReported = false;
     uint32_t m_uiHeapLimit = HeapLimitBytes;
     bool m_bPendingDefinition = false;
     bool m_bShuttingDown = false;

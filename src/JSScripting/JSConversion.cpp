@@ -194,9 +194,11 @@ bool CJSConverter::MakeFunctionValue(CFunction* function, JS::MutableHandleValue
         out.setNull();
         return true;
     }
-    // A script function that went through native code comes back as itself.
+    // A script function that went through native code comes back as itself, unless its
+    // environment has been torn down: calling it then fails instead of running stopped code.
     if (auto* script = dynamic_cast<CJSFunction*>(function); script && script->GetScripting() == m_pScripting) {
-        if (JSObject* object = script->GetFunctionObject()) {
+        JSObject* object = script->GetFunctionObject();
+        if (object && !(script->GetEnvironment() && script->GetEnvironment()->IsDestroyed())) {
             out.setObject(*object);
             return true;
         }

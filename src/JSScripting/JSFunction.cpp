@@ -34,6 +34,9 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
     if (environment && environment->GetGlobal())
         realm.emplace(cx, environment->GetGlobal());
     CFunction* function = GetFunctionValueTarget(&args.callee());
+    if (auto* script = dynamic_cast<CJSFunction*>(function); script && script->GetEnvironment() &&
+                                                             script->GetEnvironment()->IsDestroyed())
+        return JSUtil::ThrowError(cx, "The script that owns this function has stopped");
     CJSConverter converter(cx, scripting, environment);
     auto arguments = MakeStrong<CArgumentArray>(args.length());
     for (unsigned i = 0; i < args.length(); ++i) {

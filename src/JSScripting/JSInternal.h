@@ -25,6 +25,7 @@
 #include <js/Exception.h>
 #include <js/GCAPI.h>
 #include <js/Initialization.h>
+#include <js/Interrupt.h>
 #include <js/Object.h>
 #include <js/Promise.h>
 #include <js/PropertyAndElement.h>
@@ -34,9 +35,13 @@
 #include <js/Stack.h>
 #include <js/String.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace Corvane3D {
 
@@ -217,6 +222,34 @@ private:
 
     CJSScripting* m_pScripting;
     std::deque<std::unique_ptr<JS::PersistentRootedObject>> m_Jobs;
+};
+
+// Stops script code that runs too long: while an outermost entry runs past its limit, a thread of
+// its own keeps asking the engine to interrupt, and the interrupt handler then ends the script.
+class CJSWatchdog {
+public:
+    explicit CJSWatchdog(JSContext* cx);
+    ~CJSWatchdog();
+    CJSWatchdog(const CJSWatchdog&) = delete;
+    CJSWatchdog& operator=(const CJSWatchdog&) = delete;
+
+    // The outermost entry starts (limit 0: no limit) and ends; main thread only.
+    void Begin(uint32_t limitMs);
+    void End();
+    // Whether the running entry has passed its limit.
+    bool HasExpired();
+
+private:
+    void Main();
+
+    using Clock = std::chrono::steady_clock;
+    JSContext* m_pContext;
+    std::mutex m_Mutex;
+    std::condition_variable m_Wake;
+    bool m_bStop = false;
+    bool m_bRunning = false;
+    Clock::time_point m_Deadline;
+    std::thread m_Thread;
 };
 
 // One entry from native code into script code: the environment is current for natives, its realm

@@ -65,6 +65,8 @@ CJSScripting::~CJSScripting()
         return;
     }
     m_bShuttingDown = true;
+    // The watchdog thread may poke the context; it goes first.
+    m_pWatchdog.reset();
     m_pJobQueue->Clear();
     m_UnhandledRejections.clear();
     // Native code may still hold script values; none of them may outlive the heap.
@@ -127,6 +129,7 @@ bool CJSScripting::Initialise()
     JS::SetPromiseRejectionTrackerCallback(cx, OnPromiseRejection, this);
     JS::SetDestroyRealmCallback(cx, OnDestroyRealm);
     JS_AddWeakPointerZonesCallback(cx, OnWeakPointers, this);
+    JS_AddInterruptCallback(cx, OnInterrupt);
     if (!JS::InitSelfHostedCode(cx)) {
         if (log)
             log->LogError("Unable to initialise the JavaScript engine's self-hosted code");
@@ -134,11 +137,13 @@ bool CJSScripting::Initialise()
         return false;
     }
     m_pContext = cx;
+    m_pWatchdog = std::make_unique<CJSWatchdog>(cx);
 
     JS::RealmOptions options;
     JS::RootedObject global(cx, JS_NewGlobalObject(cx, &kGlobalClass, nullptr, JS::DontFireOnNewGlobalHook, options));
     if (!global) {
         HandleError();
+        m_pWatchdog.reset();
         m_pContext = nullptr;
         JS_DestroyContext(cx);
         return false;
@@ -280,10 +285,34 @@ void CJSScripting::PopScriptEnvironment()
     environment->Release();
 }
 
+void CJSScripting::EnterScript()
+{
+    if (m_iEntryDepth++ == 0 && m_pWatchdog) {
+        m_bStopReported = false;
+        m_pWatchdog->Begin(m_uiScriptTimeLimitMs);
+    }
+}
+
 void CJSScripting::LeaveScript()
 {
-    if (--m_iEntryDepth == 0)
+    if (m_iEntryDepth == 1)
         RunJobs();
+    if (--m_iEntryDepth == 0 && m_pWatchdog)
+        m_pWatchdog->End();
+}
+
+bool CJSScripting::OnInterrupt(JSContext* cx)
+{
+    CJSScripting* scripting = GetEngine(cx);
+    if (!scripting || !scripting->m_pWatchdog || !scripting->m_pWatchdog->HasExpired())
+        return true;
+    if (!scripting->m_bStopReported) {
+        scripting->m_bStopReported = true;
+        if (Context* log = Corvane3D::GetContext())
+            log->LogError("A script ran for more than %u ms and was stopped", scripting->m_uiScriptTimeLimitMs);
+    }
+    // Uncatchable: the script ends here, and so does every script still on the stack.
+    return false;
 }
 
 void CJSScripting::RunJobs()
@@ -291,16 +320,20 @@ void CJSScripting::RunJobs()
     if (!m_pContext || m_bRunningJobs || m_bShuttingDown)
         return;
     m_bRunningJobs = true;
-    ++m_iEntryDepth;
+    EnterScript();
     size_t dropped = 0;
     if (!m_pJobQueue->Drain(m_pContext, m_uiJobTimeLimitMs, dropped)) {
         if (Context* log = Corvane3D::GetContext())
             log->LogError("Promise jobs ran for more than %u ms in one turn; %zu waiting jobs were dropped",
                           m_uiJobTimeLimitMs, dropped);
     }
+    // Targets of WeakRefs read during the turn may be collected again.
+    JS::ClearKeptObjects(m_pContext);
     ReportUnhandledRejections();
     --m_iEntryDepth;
     m_bRunningJobs = false;
+    if (m_iEntryDepth == 0 && m_pWatchdog)
+        m_pWatchdog->End();
 }
 
 void CJSScripting::TrackRejection(JSObject* promise, bool handled)

@@ -1,7 +1,36 @@
 #include "JSTestSupport.h"
 
+#include <unistd.h>
+
+#include <fstream>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's own count of live heap bytes (its header is not installed with GCC).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace JSTest {
 namespace {
+
+long ResidentKiB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// What the process holds on the heap. Under the address sanitizer freed blocks stay resident in
+// its quarantine, so resident memory grows whatever the code does; the live heap is measured there.
+long HeapInUseKiB()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return long(__sanitizer_get_current_allocated_bytes() / 1024);
+#else
+    return ResidentKiB();
+#endif
+}
 
 // The engine starts once for the whole test process and shuts down after the last test, as the
 // server's entry point does.
@@ -111,6 +140,22 @@ TEST_F(JSScriptingTest, RunningOutOfScriptHeapIsReportedAndLeavesTheEngineUsable
     EXPECT_EQ(IntegerOf(Eval("[1, 2, 3].length")), 3);
 }
 
+TEST_F(JSScriptingTest, EndlessLoopIsStoppedAfterTheScriptTimeLimit)
+{
+    ASSERT_NE(Env(), nullptr);
+    js->SetScriptTimeLimit(200);
+    EXPECT_FALSE(Run("try { for (;;) {} } catch (e) { test.record('caught'); }", "loop.js"));
+    EXPECT_TRUE(LogHas(LOG_ERROR, "A script ran for more than 200 ms and was stopped"));
+    EXPECT_TRUE(LogHas(LOG_ERROR, "The script loop.js was terminated"));
+    EXPECT_TRUE(recorded.empty());
+    // Each call from native code has its own time.
+    ASSERT_TRUE(Run("setTimeout(() => { for (;;) {} }, 0); setTimeout(() => test.record('next timer'), 0);"));
+    Tick();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(StringOf(Recorded(0, 0)), "next timer");
+    EXPECT_EQ(IntegerOf(Eval("1 + 2")), 3);
+}
+
 TEST_F(JSScriptingTest, DoFileReadsTheStreamAsText)
 {
     const std::string text = "\xEF\xBB\xBFtest.record('from file', '\xC3\xA9t\xC3\xA9');";
@@ -173,6 +218,42 @@ TEST_F(JSScriptingTest, DestroyedEnvironmentRunsNothingAndIsCollected)
     environment->Release();
     js->CollectGarbage();
     EXPECT_EQ(js->GetEnvironmentCount(), before - 1);
+}
+
+TEST_F(JSScriptingTest, CreatingAndDestroyingEnvironmentsKeepsMemoryFlat)
+{
+    const std::string code =
+        "class Local extends test.Thing { constructor() { super('local'); this.data = []; } }\n"
+        "const local = new Local();\n"
+        "for (let i = 0; i < 500; ++i) local.data.push({ i, text: 'entry ' + i, v: new Vec3(i, i, i) });\n"
+        "(async () => { await null; local.data.length = 0; })();\n"
+        "console.log(local.describe());\n";
+    ASSERT_NE(Env(), nullptr);
+    const size_t environmentsBefore = js->GetEnvironmentCount();
+    const int wrappersBefore = CJSScripting::GetWrapperCount();
+    auto cycle = [&] {
+        auto* environment = static_cast<CJSScriptEnvironment*>(js->CreateEnvironment("memory"));
+        ASSERT_NE(environment, nullptr);
+        ASSERT_TRUE(environment->DoText(code.data(), code.size(), "memory.js"));
+        environment->Destroy();
+        js->CollectGarbage();
+    };
+    long afterFirst = 0;
+    long residentAfterFirst = 0;
+    for (int i = 0; i < 200; ++i) {
+        cycle();
+        if (i == 0) {
+            afterFirst = HeapInUseKiB();
+            residentAfterFirst = ResidentKiB();
+        }
+    }
+    const long afterLast = HeapInUseKiB();
+    std::printf("memory in use: %ld KiB after the first cycle, %ld KiB after the 200th (resident %ld KiB, %ld KiB)\n",
+                afterFirst, afterLast, residentAfterFirst, ResidentKiB());
+    EXPECT_EQ(js->GetEnvironmentCount(), environmentsBefore);
+    EXPECT_EQ(CJSScripting::GetWrapperCount(), wrappersBefore);
+    EXPECT_EQ(liveThings, 0);
+    EXPECT_LT(afterLast, afterFirst + afterFirst / 10);
 }
 
 } // namespace
