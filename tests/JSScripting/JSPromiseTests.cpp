@@ -115,6 +115,30 @@ TEST_F(JSPromiseTest, EndlessAwaitLoopIsCutAndReported)
     EXPECT_EQ(Trace(), "returned,queue works");
 }
 
+TEST_F(JSPromiseTest, NativesSeeTheResourceOfTheCodeThatCallsThemAfterEveryKindOfEntry)
+{
+    CJSScriptEnvironment* first = NewEnvironment();
+    CJSScriptEnvironment* second = NewEnvironment();
+    first->m_pResource = Resource(0);
+    second->m_pResource = Resource(1);
+    ASSERT_TRUE(Run("globalThis.firstsResource = async () => { await null; test.record('awaited', test.resource()); };"
+                    "test.record('first', test.resource());"
+                    "setTimeout(() => test.record('timer', test.resource()), 0);",
+                    "first.js", first));
+    ASSERT_TRUE(Run("addEventHandler('OnTest', () => test.record('handler', test.resource()));"
+                    "(async () => { await null; test.record('second', test.resource()); })();",
+                    "second.js", second));
+    gift = Eval("firstsResource", first);
+    // The second environment calls into the first; the continuation belongs to the first.
+    ASSERT_TRUE(Run("test.give()();", "second.js", second));
+    events.GetEventType("OnTest")->Trigger(*Args(int32_t(0)));
+    Tick();
+    std::string seen;
+    for (const auto& call : recorded)
+        seen += StringOf(call->GetAt(0)) + "=" + std::to_string(IntegerOf(call->GetAt(1))) + " ";
+    EXPECT_EQ(seen, "first=0 second=1 awaited=0 handler=1 timer=0 ");
+}
+
 TEST_F(JSPromiseTest, ReactionsOfADestroyedEnvironmentNeverRun)
 {
     // A stopped resource's code must not run again, not even through a promise it left behind.

@@ -56,6 +56,10 @@ struct JSFixture : ::testing::Test {
     // Objects native code keeps (test.keep).
     std::vector<Strong<CBaseObject>> kept;
     std::vector<CScriptEnvironment*> environments;
+    // Stand-ins for resources; only their addresses matter.
+    char resources[2] = {};
+
+    CResource* Resource(int index) { return reinterpret_cast<CResource*>(&resources[index]); }
 
     JSFixture()
     {
@@ -251,6 +255,16 @@ private:
             Self(self)->recorded.push_back(Strong<CArgumentArray>(
                 static_cast<CArgumentArray*>(state->GetArguments()->Clone().Detach()), Adopt));
             state->ReturnUndefined();
+            return true;
+        }, this);
+        // Which stand-in resource the calling code belongs to (-1 for none).
+        test->RegisterFunction("resource", "", [](CNativeState* state, int, void* self) {
+            int index = -1;
+            for (int i = 0; i < 2; ++i) {
+                if (state->GetResource() == Self(self)->Resource(i))
+                    index = i;
+            }
+            state->ReturnNumber(index);
             return true;
         }, this);
         test->RegisterFunction("echo", ".", [](CNativeState* state, int, void*) {
