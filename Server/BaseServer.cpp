@@ -1,8 +1,11 @@
 #include "BaseServer.h"
 
 #include "GameList.h"
+#include "ServerManager.h"
 
 #include "Engine/Context.h"
+#include "Engine/CorvaneArguments.h"
+#include "Engine/CorvaneStream.h"
 #include "Engine/OS.h"
 
 #include <strings.h>
@@ -24,16 +27,84 @@ Context* Log()
     return GetContext();
 }
 
+// A word-valued setting: its value, compared without regard to case.
+struct tWord {
+    const char* word;
+    int value;
+};
+
+template <size_t N, typename OnUnknown>
+int LookupWord(const tWord (&words)[N], const char* text, int fallback, OnUnknown onUnknown)
+{
+    for (const tWord& entry : words) {
+        if (strcasecmp(entry.word, text) == 0)
+            return entry.value;
+    }
+    onUnknown();
+    return fallback;
+}
+
 } // namespace
 
-CBaseServer::CBaseServer()
+CBaseServer::CBaseServer() : m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
+{
+    Construct();
+}
+
+CBaseServer::CBaseServer(INetSender& sender)
+    : CNetServerCompatibilityShim(sender), m_pResourceMgr(std::make_unique<CResourceMgr>(GetContext()))
+{
+    Construct();
+}
+
+void CBaseServer::Construct()
 {
     m_frameClock.Reset(OS::GetPerformanceCounter());
+    GetEventHandlers()->CreateServerEventTypes();
+    m_pManager = std::make_unique<CServerManager>(this);
+    RegisterServerFunctions(*GetScripting());
+    RegisterConsoleCommands();
 }
 
 CBaseServer::~CBaseServer()
 {
     m_inputQueue.Clear();
+    m_machines.ReleaseAll();
+    m_pConsoleClient = nullptr;
+    m_pResourceMgr.reset();
+    // After the scripts: a resource stopping with the scripting core may still ask about clients.
+    m_pManager.reset();
+}
+
+bool CBaseServer::TriggerEvent(const char* name, const CArgumentArray& arguments)
+{
+    EventHandlers::CEventType* type = GetEventHandlers()->GetEventType(name);
+    return type && type->Trigger(arguments);
+}
+
+bool CBaseServer::TriggerCancellableEvent(const char* name, const CArgumentArray& arguments, bool& prevented)
+{
+    prevented = false;
+    EventHandlers::CEventType* type = GetEventHandlers()->GetEventType(name);
+    return type && type->Trigger(arguments, prevented);
+}
+
+void CBaseServer::SendCVars(NetPeer peer)
+{
+    Packet packet(30);
+    CBinaryWriter writer(&packet);
+    const auto& vars = m_cvars.GetAll();
+    writer.WriteUInt16(uint16_t(vars.size()));
+    for (const auto& [hash, cvar] : vars) {
+        // Each entry carries its own length so a reader can skip it whole.
+        writer.Write7BitEncodedInt(uint32_t(GetStringSize(cvar.m_name.size()) + GetStringSize(cvar.m_value.size())));
+        writer.WriteString(cvar.m_name);
+        writer.WriteString(cvar.m_value);
+    }
+    if (peer)
+        SendPacket(peer, packet, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
+    else
+        SendEveryonePacket(packet, PACKET_PRIORITY_LOW, ePacketFlags(PACKET_FLAG_RELIABLE | PACKET_FLAG_EVERYONE), 0);
 }
 
 void CBaseServer::RequestStop()
@@ -97,31 +168,21 @@ bool CBaseServer::ParseConfig(CServerConfiguration& config)
     }
 
     s.m_syncInterval = uint16_t(config.GetIntegerValue("syncinterval", s.m_syncInterval));
+    static constexpr tWord syncMethods[] = {
+        {"none", SYNC_METHOD_NONE}, {"interval", SYNC_METHOD_INTERVAL}, {"replay", SYNC_METHOD_REPLAY}};
+    static constexpr tWord priorities[] = {{"immediate", PACKET_PRIORITY_IMMEDIATE},
+                                           {"high", PACKET_PRIORITY_HIGH},
+                                           {"medium", PACKET_PRIORITY_MEDIUM},
+                                           {"low", PACKET_PRIORITY_LOW}};
     if (const char* method = config.GetText("syncmethod")) {
-        if (strcasecmp(method, "none") == 0)
-            s.m_syncMethod = SYNC_METHOD_NONE;
-        else if (strcasecmp(method, "interval") == 0)
-            s.m_syncMethod = SYNC_METHOD_INTERVAL;
-        else if (strcasecmp(method, "replay") == 0)
-            s.m_syncMethod = SYNC_METHOD_REPLAY;
-        else {
+        s.m_syncMethod = eSyncMethod(LookupWord(syncMethods, method, SYNC_METHOD_INTERVAL, [context] {
             context->LogError("Invalid syncmethod specified, using interval!");
-            s.m_syncMethod = SYNC_METHOD_INTERVAL;
-        }
+        }));
     }
     if (const char* priority = config.GetText("syncpacketpriority")) {
-        if (strcasecmp(priority, "immediate") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_IMMEDIATE;
-        else if (strcasecmp(priority, "high") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_HIGH;
-        else if (strcasecmp(priority, "medium") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_MEDIUM;
-        else if (strcasecmp(priority, "low") == 0)
-            s.m_syncPacketPriority = PACKET_PRIORITY_LOW;
-        else {
+        s.m_syncPacketPriority = ePacketPriority(LookupWord(priorities, priority, PACKET_PRIORITY_LOW, [context] {
             context->LogError("Invalid syncpriority specified, using low!");
-            s.m_syncPacketPriority = PACKET_PRIORITY_LOW;
-        }
+        }));
     }
     s.m_syncPacketFlags = 0;
     if (config.GetBoolValue("syncpacketreliable", false))
@@ -253,12 +314,19 @@ void CBaseServer::ProcessConsoleInput()
 
 void CBaseServer::OnProcess(const FrameTimeInfo& frame)
 {
-    (void)frame;
+    CArgumentArray arguments;
+    arguments.AddNumber(frame.m_dFrameTime);
+    TriggerEvent("OnProcess", arguments);
 }
 
 void CBaseServer::UpdateTimers(double frameTime)
 {
-    (void)frameTime;
+    m_pResourceMgr->GetTimers()->Update(frameTime);
+}
+
+void CBaseServer::RunConsoleLine(const std::string& line)
+{
+    GetCommandHandlers()->ConsoleCommandOnly(line.c_str(), nullptr, true);
 }
 
 bool CBaseServer::LoadModules(CServerConfiguration& config)

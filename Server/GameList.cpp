@@ -25,3 +25,12 @@ int LookupGameId(const char* game)
     }
     return -1;
 }
+
+const char* GetGameText(int gameId)
+{
+    for (const tGame& entry : kGames) {
+        if (entry.id == gameId)
+            return entry.text;
+    }
+    return "";
+}

@@ -1,15 +1,65 @@
 #include "RovaServer.h"
 
 #include "Engine/Context.h"
+#include "Engine/CorvaneNative.h"
+#include "Engine/CorvaneStream.h"
 #include "Engine/FileSystem.h"
+#include "Engine/ReflectedClass.h"
 
 #include <cmath>
+#include <cstdlib>
 
 using namespace Corvane3D;
 
-CRovaServer::CRovaServer() = default;
+namespace {
+
+bool GetTrainers(CNativeState* state, int, void* privateData)
+{
+    CRovaClient* client;
+    if (!state->GetThis(static_cast<CRovaServer*>(privateData)->GetManager()->GetClientClass(), client))
+        return false;
+    state->ReturnBoolean(client->GetTrainers());
+    return true;
+}
+
+bool SetTrainers(CNativeState* state, int, void* privateData)
+{
+    CRovaClient* client;
+    bool trainers = false;
+    if (!state->GetThis(static_cast<CRovaServer*>(privateData)->GetManager()->GetClientClass(), client) ||
+        !state->CheckBoolean(0, trainers))
+        return false;
+    client->SetTrainers(trainers);
+    return true;
+}
+
+} // namespace
+
+CRovaServer::CRovaServer()
+{
+    RegisterClientFunctions();
+}
+
+CRovaServer::CRovaServer(INetSender& sender) : CBaseServer(sender)
+{
+    RegisterClientFunctions();
+}
 
 CRovaServer::~CRovaServer() = default;
+
+void CRovaServer::RegisterClientFunctions()
+{
+    GetManager()->GetClientClass()->AddProperty(this, "trainers", ARGUMENT_BOOLEAN, GetTrainers, SetTrainers);
+}
+
+Strong<CNetMachine> CRovaServer::NewMachine(CNetObjectMgr* manager)
+{
+    // The "trainers" console variable, read as a decimal number, decides the starting flag.
+    bool trainers = true;
+    if (const CVarSystem::tCVar* cvar = GetCVars().Find("trainers"))
+        trainers = std::strtol(cvar->m_value.c_str(), nullptr, 10) != 0;
+    return MakeStrong<CRovaClient>(manager, trainers);
+}
 
 const char* CRovaServer::GetVehicleColoursFile(int gameId)
 {
@@ -22,9 +72,26 @@ const char* CRovaServer::GetVehicleColoursFile(int gameId)
     }
 }
 
-void CRovaServer::AddFileToAnticheat(const char* path, const char* source)
+bool CRovaServer::AddFileToAnticheat(const char* path, const char* source)
 {
-    m_anticheatFiles.push_back({path, source});
+    Context* context = GetContext();
+    context->Log("Adding anticheat file %s. Game path: %s", source, path);
+    if (!source || !*source) {
+        context->LogWarn("An anticheat file path is blank.");
+        return false;
+    }
+    CFileSystem* fileSystem = context->GetFileSystem();
+    Strong<Stream> file = fileSystem ? fileSystem->Open(source, false) : nullptr;
+    if (!file) {
+        context->LogWarn("Failed to read anticheat file %s.", source);
+        return false;
+    }
+    CMD5Hash md5;
+    uint8_t piece[1024];
+    for (size_t read; (read = file->Read(piece, sizeof piece)) > 0;)
+        md5.Update(piece, read);
+    m_anticheatFiles.push_back({path, source, md5.Final()});
+    return true;
 }
 
 bool CRovaServer::ParseConfig(CServerConfiguration& config)

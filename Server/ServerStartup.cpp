@@ -1,7 +1,10 @@
 #include "ServerStartup.h"
 
 #include "Engine/Context.h"
+#include "Engine/CorvaneArguments.h"
+#include "Engine/FileSystem.h"
 #include "Engine/Stream.h"
+#include "Engine/TextStream.h"
 
 using namespace Corvane3D;
 
@@ -34,6 +37,40 @@ bool ApplyCommandLine(CRovaServer& server, const CCommandLine& commandLine)
     if (commandLine.m_multithreaded)
         s.m_multithreaded = *commandLine.m_multithreaded;
     return true;
+}
+
+// Runs the start-up command file: each line ended by a line feed is run as console input; a
+// last line without one is not. Lines longer than 255 characters are skipped whole.
+void RunStartupCommands(CRovaServer& server)
+{
+    CFileSystem* fileSystem = GetContext()->GetFileSystem();
+    Strong<Stream> file = fileSystem ? fileSystem->Open("/commandline.txt", false) : nullptr;
+    if (!file)
+        return;
+    CTextReader reader(file);
+    std::string line;
+    bool tooLong = false;
+    constexpr uint32_t NoCharacter = 0xFFFFFFFFu;
+    for (;;) {
+        uint32_t character = NoCharacter;
+        if (!reader.ReadCharacter(character) || character == 0)
+            break;
+        // A stray byte is consumed without giving a character; it adds nothing.
+        if (character == NoCharacter || character == '\r')
+            continue;
+        if (character == '\n') {
+            if (!tooLong)
+                server.GetCommandHandlers()->ConsoleCommand(line.c_str(), true);
+            line.clear();
+            tooLong = false;
+            continue;
+        }
+        if (line.size() >= 255) {
+            tooLong = true;
+            continue;
+        }
+        line.push_back(character > 255 ? '?' : char(character));
+    }
 }
 
 } // namespace
@@ -72,6 +109,13 @@ bool StartServer(CRovaServer& server, const CCommandLine& commandLine)
         return false;
     }
     context->Log("Server is now listening on port %hu max players %d...", s.m_port, s.m_maxPlayers);
+
+    server.CreateConsoleClient();
+
+    server.TriggerEvent("OnServerStart", CArgumentArray());
+    RunStartupCommands(server);
+    if (commandLine.m_dumpDoc)
+        server.GetCommandHandlers()->ConsoleCommand("/dumpdoc", true);
     return true;
 }
 

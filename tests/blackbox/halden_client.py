@@ -18,6 +18,7 @@ Run with Debian's /usr/bin/python3, which sees the python3-enet package.
         reason = client.wait_disconnect()
 """
 
+import hashlib
 import struct
 import time
 
@@ -29,6 +30,40 @@ DEFAULT_CHANNELS = 32
 
 # The server's network version; it refuses any other value.
 NETWORK_VERSION = 0
+
+# Message ids of the connection lifecycle.
+MSG_JOIN_REQUEST = 1
+MSG_JOIN_ACCEPTED = 2
+MSG_CLIENT_READY = 3
+MSG_LOCAL_PLAYER = 5
+MSG_RESOURCE_LIST = 8
+MSG_JOIN_COMPLETE = 14
+MSG_QUIT = 16
+MSG_GAME_MODE = 17
+MSG_CLIENT_LIST = 19
+MSG_CLIENT_ADDED = 20
+MSG_CLIENT_REMOVED = 21
+MSG_SERVER_NAME = 29
+MSG_CVARS = 30
+MSG_ANTICHEAT = 149
+
+# What the server sends after accepting a join request, in this order.
+ACCEPTANCE_SEQUENCE = (MSG_ANTICHEAT, MSG_CVARS, MSG_JOIN_ACCEPTED, MSG_GAME_MODE, MSG_SERVER_NAME,
+                       MSG_CLIENT_LIST)
+
+# Disconnect reasons, sent as the transport's disconnect data.
+DISCONNECT_TIMEOUT = 0
+DISCONNECT_FULL = 1
+DISCONNECT_UNSUPPORTEDCLIENT = 2
+DISCONNECT_UNSUPPORTEDENGINE = 3
+DISCONNECT_WRONGPASSWORD = 4
+DISCONNECT_GRACEFUL = 6
+DISCONNECT_BANNED = 7
+DISCONNECT_FAILED = 8
+DISCONNECT_INVALIDNICKNAME = 9
+DISCONNECT_NICKNAMEINUSE = 12
+DISCONNECT_KICKED = 13
+DISCONNECT_ANTICHEAT = 14
 
 
 class ShortRead(ValueError):
@@ -214,6 +249,164 @@ def build_join_request(nickname, password="", game=1, client_version=(1, 0, 0, 0
             .data())
 
 
+# Script values (argument wire form): the payload layouts of the types a message can carry.
+_FIXED_ARGUMENTS = {
+    1: ("<B", lambda v: v[0] != 0),       # boolean
+    4: ("<i", lambda v: v[0]),            # integer
+    5: ("<f", lambda v: v[0]),            # float
+    6: ("<i", lambda v: ("element", v[0])),  # element id
+    8: ("<2f", tuple),                    # vector 2D
+    9: ("<3f", tuple),                    # vector 3D
+    11: ("<16f", tuple),                  # matrix, row by row
+    15: ("<q", lambda v: v[0]),           # long integer
+    16: ("<d", lambda v: v[0]),           # double
+}
+# Types whose payload is empty: nil, undefined, function, the script references.
+_EMPTY_ARGUMENTS = {0: None, 12: None, 13: None, 14: None, 19: None, 20: None}
+MAX_ARGUMENT_DEPTH = 32
+
+
+def read_argument(reader, type_id, depth=0):
+    """The value of one script argument whose type byte has been read already."""
+    if depth >= MAX_ARGUMENT_DEPTH:
+        raise ShortRead("argument nesting too deep")
+    if type_id in _EMPTY_ARGUMENTS:
+        return None
+    if type_id in _FIXED_ARGUMENTS:
+        fmt, convert = _FIXED_ARGUMENTS[type_id]
+        return convert(struct.unpack(fmt, reader.raw(struct.calcsize(fmt))))
+    if type_id == 2:
+        return reader.string()
+    if type_id == 21:
+        return reader.string_bytes()
+    if type_id == 17:
+        return [read_argument(reader, reader.u8(), depth + 1) for _ in range(reader.u8())]
+    if type_id == 18:
+        result = {}
+        for _ in range(reader.varuint()):
+            value_type = reader.u8()
+            key = reader.string()
+            result[key] = read_argument(reader, value_type, depth + 1)
+        return result
+    raise ShortRead(f"argument type {type_id} has no wire form")
+
+
+def read_data_block(reader):
+    """Client or element data: UInt16 count, then String key, UInt8 type and payload each."""
+    data = {}
+    for _ in range(reader.u16()):
+        key = reader.string()
+        data[key] = read_argument(reader, reader.u8())
+    return data
+
+
+class ClientRecord:
+    """One client as the join messages describe it."""
+
+    ADMINISTRATOR = 1
+    CONSOLE = 2
+
+    def __init__(self, reader):
+        self.flags = reader.u8()
+        self.game = reader.i8()
+        self.player = reader.i32()
+        self.name = reader.string()
+        self.data = read_data_block(reader)
+
+    @property
+    def administrator(self):
+        return bool(self.flags & self.ADMINISTRATOR)
+
+    @property
+    def console(self):
+        return bool(self.flags & self.CONSOLE)
+
+    def __repr__(self):
+        return (f"ClientRecord(name={self.name!r}, flags={self.flags}, game={self.game}, "
+                f"player={self.player}, data={self.data!r})")
+
+
+def parse_anticheat_files(body):
+    """Message 149 from the server: the game paths whose digests the client must report."""
+    reader = Reader(body)
+    return [reader.string() for _ in range(reader.u32())]
+
+
+def build_anticheat_digests(digests):
+    """Message 149 to the server: UInt32 count, then each file's 16-byte MD5 digest in order."""
+    writer = Writer().u32(len(digests))
+    for digest in digests:
+        if len(digest) != 16:
+            raise ValueError("an MD5 digest has 16 bytes")
+        writer.raw(digest)
+    return writer.data()
+
+
+def parse_cvars(body):
+    """Message 30: [(name, value)], each entry prefixed by its VarUInt block length."""
+    reader = Reader(body)
+    result = []
+    for _ in range(reader.u16()):
+        block = Reader(reader.raw(reader.varuint()))
+        result.append((block.string(), block.string()))
+    return result
+
+
+def parse_join_accepted(body):
+    """Message 2: slot, HTTP port and address, sync interval, a zero byte and the sync method."""
+    reader = Reader(body)
+    return {
+        "slot": reader.i32(),
+        "http_port": reader.u16(),
+        "http_url": reader.string(),
+        "sync_interval": reader.u16(),
+        "reserved": reader.u8(),
+        "sync_method": reader.u8(),
+    }
+
+
+def parse_client_list(body):
+    """Message 19: (maximum players, [(slot, ClientRecord)]) in slot order."""
+    reader = Reader(body)
+    count = reader.u16()
+    max_players = reader.u16()
+    clients = [(reader.i32(), ClientRecord(reader)) for _ in range(count)]
+    return max_players, clients
+
+
+def parse_client_added(body):
+    """Message 20: (slot, ClientRecord)."""
+    reader = Reader(body)
+    if reader.u16() != 1:
+        raise ShortRead("message 20 names one client")
+    return reader.i32(), ClientRecord(reader)
+
+
+def parse_client_removed(body):
+    """Message 21: the slot that emptied."""
+    reader = Reader(body)
+    if reader.u16() != 1:
+        raise ShortRead("message 21 names one client")
+    return reader.i32()
+
+
+class JoinResult:
+    """What the server sent in answer to an accepted join request."""
+
+    def __init__(self):
+        self.anticheat_files = []
+        self.cvars = []
+        self.accepted = None
+        self.game_mode = None
+        self.server_name = None
+        self.max_players = None
+        self.clients = []
+
+    @property
+    def slot(self):
+        return self.accepted["slot"]
+
+
 class Client:
     """One ENet connection to the server's game port.
 
@@ -275,6 +468,59 @@ class Client:
         and 19 in that order (see `expect` and `receive`).
         """
         self.send(1, build_join_request(nickname, password, game, client_version, network_version))
+
+    def receive_acceptance(self, timeout=5.0):
+        """Reads the acceptance messages (149, 30, 2, 17, 29, 19), which must come next and in
+        that order; returns a JoinResult. Raises Disconnected when the join was refused."""
+        result = JoinResult()
+        for expected in ACCEPTANCE_SEQUENCE:
+            message = self.receive(timeout)
+            if message is None:
+                raise TimeoutError(f"message {expected} did not arrive within {timeout} s")
+            message_id, body = message
+            if message_id != expected:
+                raise AssertionError(f"expected message {expected}, got {message_id}")
+            if message_id == MSG_ANTICHEAT:
+                result.anticheat_files = parse_anticheat_files(body)
+            elif message_id == MSG_CVARS:
+                result.cvars = parse_cvars(body)
+            elif message_id == MSG_JOIN_ACCEPTED:
+                result.accepted = parse_join_accepted(body)
+            elif message_id == MSG_GAME_MODE:
+                result.game_mode = Reader(body).string()
+            elif message_id == MSG_SERVER_NAME:
+                result.server_name = Reader(body).string()
+            else:
+                result.max_players, result.clients = parse_client_list(body)
+        return result
+
+    def send_anticheat_digests(self, paths, files=None):
+        """Answers message 149: the MD5 of files[path] (bytes) for every path asked for; a
+        path missing from `files` is answered with the digest of nothing."""
+        files = files or {}
+        self.send(MSG_ANTICHEAT, build_anticheat_digests(
+            [hashlib.md5(files.get(path, b"")).digest() for path in paths]))
+
+    def join_and_ready(self, nickname, files=None, password="", game=1, client_version=(1, 0, 0, 0),
+                       timeout=5.0):
+        """Joins, reads the acceptance, answers the anticheat request with the digests of
+        `files` (game path -> content bytes) and reports ready (message 3). Returns the
+        JoinResult; the messages that follow "ready" are left for `expect`."""
+        self.join(nickname, password, game, client_version)
+        result = self.receive_acceptance(timeout)
+        self.send_anticheat_digests(result.anticheat_files, files)
+        self.send(MSG_CLIENT_READY)
+        return result
+
+    def quit(self, reason=None):
+        """Message 16, with the reason as its Int32 body, or without a body."""
+        self.send(MSG_QUIT, b"" if reason is None else Writer().i32(reason).data())
+
+    def pump(self, seconds=0.05):
+        """Services the connection for a while (acknowledgements go out, arrivals are kept)."""
+        deadline = time.monotonic() + seconds
+        while self._host is not None and self._service(deadline) is not None:
+            pass
 
     def receive(self, timeout=5.0):
         """The next message as (id, body), or None when none arrives in time.

@@ -2,8 +2,9 @@
 
 import unittest
 
-from halden_client import (Reader, ShortRead, Writer, build_join_request, frame,
-                           parse_frame)
+from halden_client import (ClientRecord, Reader, ShortRead, Writer, build_anticheat_digests,
+                           build_join_request, frame, parse_client_list, parse_cvars,
+                           parse_frame, read_argument)
 
 
 class WriterMatchesTheWireEncodings(unittest.TestCase):
@@ -107,6 +108,49 @@ class JoinRequest(unittest.TestCase):
         self.assertEqual(reader.raw(reader.u16()), b"\x00bad")
         self.assertEqual(reader.u8(), 1)
         self.assertTrue(reader.at_end())
+
+
+class JoinAnswers(unittest.TestCase):
+    def test_a_client_list_holds_records_with_their_data_blocks(self):
+        body = bytes.fromhex(
+            "0200" "1000"                                     # two entries, 16 players at most
+            "00000000" "00" "01" "ffffffff" "03416e6e"        # slot 0: flags, game, player, name
+            "0100" "047465616d" "04" "07000000"               # data: team = integer 7
+            "ff000000" "03" "01" "ffffffff" "07436f6e736f6c65" "0000")
+        max_players, clients = parse_client_list(body)
+        self.assertEqual(max_players, 16)
+        self.assertEqual([(slot, c.name, c.data, c.console) for slot, c in clients],
+                         [(0, "Ann", {"team": 7}, False), (255, "Console", {}, True)])
+
+    def test_console_variables_are_read_block_by_block(self):
+        block = Writer().string("weather").string("sunny").data()
+        body = Writer().u16(1).varuint(len(block)).raw(block).data()
+        self.assertEqual(parse_cvars(body), [("weather", "sunny")])
+
+    def test_script_values_of_every_container_kind_read_back(self):
+        nested = (Writer().u8(2)                                    # array of two
+                  .u8(2).string("x")                                 # string
+                  .u8(18).varuint(1).u8(1).string("k").u8(1)         # map {k: true}
+                  .data())
+        self.assertEqual(read_argument(Reader(nested), 17), ["x", {"k": True}])
+        self.assertEqual(read_argument(Reader(Writer().f32(1.5).data()), 5), 1.5)
+
+    def test_malformed_records_and_values_raise_short_read(self):
+        cases = [
+            ("record cut in its name", lambda: ClientRecord(Reader(bytes.fromhex("000100000000" "05416e")))),
+            ("value type without a wire form", lambda: read_argument(Reader(b""), 7)),
+            ("arrays nested past the limit", lambda: read_argument(Reader(b"\x01\x11" * 40), 17)),
+            ("data count beyond the entries", lambda: ClientRecord(Reader(bytes.fromhex(
+                "00" "01" "ffffffff" "00" "0500")))),
+        ]
+        for name, parse in cases:
+            with self.subTest(name), self.assertRaises(ShortRead):
+                parse()
+
+    def test_digests_must_be_sixteen_bytes(self):
+        self.assertEqual(build_anticheat_digests([bytes(16)]).hex(), "01000000" + "00" * 16)
+        with self.assertRaises(ValueError):
+            build_anticheat_digests([bytes(15)])
 
 
 if __name__ == "__main__":
