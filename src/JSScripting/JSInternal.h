@@ -100,8 +100,6 @@ private:
     CJSReferenceable* m_pPrototype = nullptr;
     std::unique_ptr<JS::PersistentRootedObject> m_pConstructor;
     void** m_ppBinding = nullptr;
-    // JavaScript classes may extend every native class.
-    bool m_bInheritable = true;
 };
 
 // Ties one JavaScript object to one native object (or to none, for prototypes). The record that

@@ -149,7 +149,8 @@ bool CJSScriptEnvironment::DefineGlobals()
     JSContext* cx = m_pScripting->GetContext();
     JS::RootedObject global(cx, GetGlobal());
     if (!JS_DefineProperty(cx, global, "global", global, 0) || !JS::InitRealmStandardClasses(cx) ||
-        !JS_InitReflectParse(cx, global) || !JS_DefineFunction(cx, global, "collectGarbage", CollectGarbageNative, 0, 0))
+        !JS_InitReflectParse(cx, global) ||
+        !JS_DefineFunction(cx, global, "collectGarbage", CollectGarbageNative, 0, 0))
         return false;
     JS::RootedObject console(cx, JS_NewPlainObject(cx));
     if (!console || !JS_DefineProperty(cx, global, "console", console, 0) ||

@@ -9,7 +9,8 @@ using JSClassTest = JSFixture;
 std::string Thrown(JSFixture& fixture, const std::string& statement)
 {
     return fixture.EvalString("(() => { try { " + statement +
-                              "; return 'no error'; } catch (e) { return (e instanceof Error) + ':' + e.message; } })()");
+                              "; return 'no error'; }"
+                              " catch (e) { return (e instanceof Error) + ':' + e.message; } })()");
 }
 
 struct ErrorCase {
@@ -52,7 +53,8 @@ TEST_F(JSClassTest, ConstructorsPropertiesAndMethodsReachTheNativeObject)
     EXPECT_EQ(EvalString("const t = new test.Thing('first'); t.name = 'second'; t.describe() + '/' + t.kind"),
               "thing:second/thing");
     EXPECT_EQ(liveThings, 1);
-    EXPECT_TRUE(EvalBool("(() => { 'use strict'; try { t.kind = 'other'; } catch (e) { return e instanceof TypeError; } })()"));
+    EXPECT_TRUE(EvalBool("(() => { 'use strict';"
+                         "  try { t.kind = 'other'; } catch (e) { return e instanceof TypeError; } })()"));
     EXPECT_EQ(IntegerOf(Eval("test.Thing.prototype.describe.length")), 0);
     EXPECT_EQ(IntegerOf(Eval("test.Thing.length")), 0);
 }
@@ -61,8 +63,10 @@ TEST_F(JSClassTest, NativeClassHierarchyIsThePrototypeChain)
 {
     EXPECT_TRUE(EvalBool("const s = new test.Special('s');"
                          "s instanceof test.Special && s instanceof test.Thing && s.describe() === 'thing:s' &&"
-                         "s.shout() === 's!' && Object.getPrototypeOf(test.Special.prototype) === test.Thing.prototype"));
-    EXPECT_TRUE(EvalBool("!(new test.Thing('t') instanceof test.Special) && test.makeThing('m') instanceof test.Thing"));
+                         "s.shout() === 's!' &&"
+                         "Object.getPrototypeOf(test.Special.prototype) === test.Thing.prototype"));
+    EXPECT_TRUE(EvalBool("!(new test.Thing('t') instanceof test.Special) &&"
+                         "test.makeThing('m') instanceof test.Thing"));
 }
 
 TEST_F(JSClassTest, ScriptClassesExtendNativeClassesAndMayAddProperties)

@@ -225,7 +225,8 @@ TEST_F(JSValueConversionTest, ArraysFromNativesIgnoreSettersOnTheArrayPrototype)
     array->AddNumber(int32_t(5));
     gift = array;
     EXPECT_TRUE(EvalBool("let hijacked = false;"
-                         "Object.defineProperty(Array.prototype, 0, { set() { hijacked = true; }, configurable: true });"
+                         "Object.defineProperty(Array.prototype, 0,"
+                         "    { set() { hijacked = true; }, configurable: true });"
                          "const a = test.give(); delete Array.prototype[0]; !hijacked && a[0] === 5"));
 }
 
