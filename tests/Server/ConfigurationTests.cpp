@@ -133,7 +133,7 @@ TEST_F(ConfigurationFixture, ProblemsThatDoNotStopTheStartAreReported)
                       "<rule name=\"a\"/><rule value=\"b\"/><rule name=\"mode\" value=\"race\"/>"
                       "<cvar name=\"x\"/><cvar value=\"y\"/><cvar name=\"Trainers\" value=\"0\"/>"
                       "<cvar name=\"TRAINERS\" value=\"1\"/>"
-                      "<anticheat><file src=\"a\"/><file path=\"p\"/><file path=\"data/x.dat\" src=\"x.dat\"/></anticheat>"
+                      "<anticheat><file src=\"a\"/><file path=\"p\"/><file path=\"data/x.dat\" src=\"vehiclecolours.conf\"/><file path=\"data/y.dat\" src=\"missing.dat\"/></anticheat>"
                       "<minuteduration>0</minuteduration>",
                       server));
     EXPECT_TRUE(Logged("5 Invalid syncmethod specified, using interval!"));
@@ -152,6 +152,7 @@ TEST_F(ConfigurationFixture, ProblemsThatDoNotStopTheStartAreReported)
     EXPECT_TRUE(trainers->m_readOnly);
     ASSERT_EQ(server.GetAnticheatFiles().size(), 1u);
     EXPECT_EQ(server.GetAnticheatFiles()[0].m_path, "data/x.dat");
+    EXPECT_TRUE(Logged("4 Failed to read anticheat file missing.dat."));
     // Guards the game clock: a minute of no time would stop or break it.
     EXPECT_FLOAT_EQ(server.GetSettings().m_minuteDuration, 1.0f);
     EXPECT_TRUE(Logged("4 The minuteduration must be a number greater than 0, using 1!"));

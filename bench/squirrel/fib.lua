@@ -1,0 +1,3 @@
+-- Recursive calls of a global function.
+function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end
+print(fib(32))
