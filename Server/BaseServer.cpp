@@ -1,6 +1,8 @@
 #include "BaseServer.h"
 
 #include "GameList.h"
+
+#include "JSScripting/JSScripting.h"
 #include "ServerManager.h"
 
 #include "Engine/Context.h"
@@ -65,6 +67,16 @@ void CBaseServer::Construct()
     m_pManager = std::make_unique<CServerManager>(this);
     RegisterServerFunctions(*GetScripting());
     RegisterConsoleCommands();
+    // The script engines, in the order Lua, JavaScript, Squirrel; this build carries JavaScript.
+    GetScripting()->AddVM(CJSScripting::GetId(), std::make_unique<CJSScripting>(GetScripting()));
+}
+
+bool CBaseServer::DefineClasses()
+{
+    if (GetScripting()->DefineAllClasses())
+        return true;
+    GetContext()->LogError("Unable to define all classes");
+    return false;
 }
 
 CBaseServer::~CBaseServer()

@@ -113,7 +113,7 @@ protected:
     // Native modules of the "modules" element; false stops start-up.
     virtual bool LoadModules(CServerConfiguration& config);
     // Lets every script engine define the classes registered so far; false stops start-up.
-    virtual bool DefineClasses() { return true; }
+    virtual bool DefineClasses();
     virtual void RefreshResources();
     // Applies a resource's "privileged" attribute when the resource exists.
     virtual void SetResourcePrivileged(const char* name, const char* privileged);

@@ -12,6 +12,7 @@
 #include "Engine/FileSystem.h"
 #include "Engine/OS.h"
 #include "Engine/TARArchive.h"
+#include "JSScripting/JSScripting.h"
 
 #include <curl/curl.h>
 #include <enet/enet.h>
@@ -75,6 +76,11 @@ int Run(int argc, char** argv)
     MountFileSystem(*context);
     BuildUserAgent(*context);
     MountBuiltinArchive(*context);
+
+    // The JavaScript engine lives for the whole process and outlasts the server object.
+    CJSEngineLifetime javascript;
+    if (!javascript.IsInitialised())
+        context->LogError("The JavaScript engine could not be started; JavaScript resources will not run");
 
     int status = 1;
     try {
