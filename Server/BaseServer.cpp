@@ -402,3 +402,16 @@ bool CBaseServer::LoadModules(CServerConfiguration& config)
     context->LogMessage(failed ? LOG_WARN : LOG_INFO, "%i/%i Modules loaded, %i failed", seen - failed, seen, failed);
     return true;
 }
+
+bool CBaseServer::StartRemoteConsole()
+{
+    GetContext()->LogWarn("The remote console is not available in this build of the server; \"rcon\" is ignored");
+    return true;
+}
+
+bool CBaseServer::StartHttpServer()
+{
+    GetContext()->LogWarn("The download server is not available in this build of the server; clients cannot "
+                          "download client files");
+    return true;
+}

@@ -101,6 +101,15 @@ protected:
     // Steps of the frame that later subsystems take over. Each runs at its place in the frame.
     virtual void UpdateTimers(double frameTime);
     virtual void ServiceScriptRequests() {}
+
+public:
+    // Side services opened at start-up after the game port. False stops the start after the
+    // service logged why. This build has no remote console, download server or listing
+    // announcer yet: each says so when the configuration asks for it.
+    virtual bool StartRemoteConsole();
+    virtual bool StartHttpServer();
+
+protected:
     virtual void ServiceRemoteConsole() {}
     virtual void ServiceListing(double frameTime) { (void)frameTime; }
     virtual void StreamingPass() {}

@@ -131,6 +131,12 @@ bool StartServer(CRovaServer& server, const CCommandLine& commandLine)
         return false;
     }
     context->Log("Server is now listening on port %hu max players %d...", s.m_port, s.m_maxPlayers);
+    if (s.m_rcon && !server.StartRemoteConsole())
+        return false;
+    if (s.m_httpServer && !server.StartHttpServer())
+        return false;
+    if (s.m_serverBrowser)
+        context->LogWarn("Server listing is not available in this build of the server; \"serverbrowser\" is ignored");
 
     server.CreateConsoleClient();
     StartConfiguredResources(server);
