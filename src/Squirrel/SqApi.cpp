@@ -696,7 +696,7 @@ SQRESULT sq_getmemberhandle(HSQUIRRELVM v, SQInteger idx, SQMemberHandle* handle
         return Fail(v, "class expected");
     SQObjectPtr key = v->StackGet(-1);
     v->Pop();
-    SQObjectPtr* ref = AsTable(AsClass(o)->_members)->Find(key);
+    SQObjectPtr* ref = AsClass(o)->MemberRef(key);
     if (!ref)
         return Fail(v, "wrong index");
     handle->_static = MemberIsField(AsInt(*ref)) ? SQFalse : SQTrue;

@@ -507,29 +507,25 @@ bool CSqClass::NewSlot(const SQObjectPtr& key, const SQObjectPtr& val, bool bsta
     return true;
 }
 
-bool CSqClass::Get(const SQObject& key, SQObjectPtr& val) {
-    if (_members._type != OT_TABLE)
-        return false;
-    SQObjectPtr* ref = AsTable(_members)->Find(key);
+SQClassMember* CSqClass::FindMember(const SQObject& key) {
+    SQObjectPtr* ref = MemberRef(key);
     if (!ref)
-        return false;
+        return nullptr;
     size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    if (MemberIsField(AsInt(*ref))) {
-        if (idx >= _defaultvalues.size())
-            return false;
-        val = _defaultvalues[idx].val;
-    } else {
-        if (idx >= _methods.size())
-            return false;
-        val = _methods[idx].val;
-    }
+    auto& vec = MemberIsField(AsInt(*ref)) ? _defaultvalues : _methods;
+    return idx < vec.size() ? &vec[idx] : nullptr;
+}
+
+bool CSqClass::Get(const SQObject& key, SQObjectPtr& val) {
+    SQClassMember* m = FindMember(key);
+    if (!m)
+        return false;
+    val = m->val;
     return true;
 }
 
 bool CSqClass::SetMember(const SQObject& key, const SQObject& val) {
-    if (_members._type != OT_TABLE)
-        return false;
-    SQObjectPtr* ref = AsTable(_members)->Find(key);
+    SQObjectPtr* ref = MemberRef(key);
     if (!ref)
         return false;
     SQObjectPtr v(val);
@@ -541,14 +537,10 @@ bool CSqClass::GetAttributes(const SQObject& key, SQObjectPtr& out) {
         out = _attributes;
         return true;
     }
-    SQObjectPtr* ref = _members._type == OT_TABLE ? AsTable(_members)->Find(key) : nullptr;
-    if (!ref)
+    SQClassMember* m = FindMember(key);
+    if (!m)
         return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    auto& vec = MemberIsField(AsInt(*ref)) ? _defaultvalues : _methods;
-    if (idx >= vec.size())
-        return false;
-    out = vec[idx].attrs;
+    out = m->attrs;
     return true;
 }
 
@@ -557,14 +549,10 @@ bool CSqClass::SetAttributes(const SQObject& key, const SQObjectPtr& val) {
         _attributes = val;
         return true;
     }
-    SQObjectPtr* ref = _members._type == OT_TABLE ? AsTable(_members)->Find(key) : nullptr;
-    if (!ref)
+    SQClassMember* m = FindMember(key);
+    if (!m)
         return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    auto& vec = MemberIsField(AsInt(*ref)) ? _defaultvalues : _methods;
-    if (idx >= vec.size())
-        return false;
-    vec[idx].attrs = val;
+    m->attrs = val;
     return true;
 }
 
@@ -628,36 +616,19 @@ CSqInstance::~CSqInstance() {
 }
 
 bool CSqInstance::Get(const SQObject& key, SQObjectPtr& val) {
-    CSqClass* cls = Class();
-    if (cls->_members._type != OT_TABLE)
+    bool field;
+    SQObjectPtr* slot = MemberSlot(key, field);
+    if (!slot)
         return false;
-    SQObjectPtr* ref = AsTable(cls->_members)->Find(key);
-    if (!ref)
-        return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    if (MemberIsField(AsInt(*ref))) {
-        if (idx >= _values.size())
-            return false;
-        val = _values[idx];
-    } else {
-        if (idx >= cls->_methods.size())
-            return false;
-        val = cls->_methods[idx].val;
-    }
+    val = *slot;
     return true;
 }
 
 bool CSqInstance::Set(const SQObject& key, const SQObject& val) {
-    CSqClass* cls = Class();
-    if (cls->_members._type != OT_TABLE)
+    SQObjectPtr* slot = FieldSlot(key);
+    if (!slot)
         return false;
-    SQObjectPtr* ref = AsTable(cls->_members)->Find(key);
-    if (!ref || !MemberIsField(AsInt(*ref)))
-        return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    if (idx >= _values.size())
-        return false;
-    _values[idx] = val;
+    *slot = val;
     return true;
 }
 
