@@ -28,13 +28,6 @@ const SQObjectPtr* DefaultDelegate(CSqSharedState* ss, SQObjectType t) {
     }
 }
 
-void AssignDeref(SQObjectPtr& dst, const SQObjectPtr& src) {
-    if (src._type == OT_WEAKREF)
-        dst = src._unVal.pWeakRef->_obj;
-    else
-        dst = src;
-}
-
 std::string FloatText(SQFloat f) {
     char buf[64];
     snprintf(buf, sizeof(buf), "%g", static_cast<double>(f));
