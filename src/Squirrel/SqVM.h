@@ -223,7 +223,8 @@ private:
         return ok;
     }
     void CallDebugHook(SQInteger type, const SQCallInfo& ci, SQInteger line);
-    eLookup CallGetMeta(const SQObjectPtr& mm, const SQObjectPtr& self, const SQObjectPtr& key, SQObjectPtr& dest);
+    // Calls a _get or _set metamethod: an error of null means the key is missing.
+    eLookup CallLookupMeta(const SQObjectPtr& mm, const SQObject* args, SQInteger nargs, SQObjectPtr& dest);
 
     SQObjectPtr _badslot;
 };
