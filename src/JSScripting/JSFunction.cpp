@@ -31,30 +31,20 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
     CJSScripting* scripting = GetEngine(cx);
     CJSScriptEnvironment* environment = scripting->GetCurrentEnvironment();
     mozilla::Maybe<JSAutoRealm> realm;
-    if (environment && environment->GetGlobal())
-        realm.emplace(cx, environment->GetGlobal());
+    EnterCallerRealm(cx, environment, realm);
     CFunction* function = GetFunctionValueTarget(&args.callee());
     if (auto* script = dynamic_cast<CJSFunction*>(function); script && script->GetEnvironment() &&
                                                              script->GetEnvironment()->IsDestroyed())
         return JSUtil::ThrowError(cx, "The script that owns this function has stopped");
     CJSConverter converter(cx, scripting, environment);
-    auto arguments = MakeStrong<CArgumentArray>(args.length());
-    for (unsigned i = 0; i < args.length(); ++i) {
-        if (!converter.AddJSValue(args[i], *arguments))
-            return false;
-    }
+    Strong<CArgumentArray> arguments = converter.ConvertCallArguments(args, args.length());
+    if (!arguments)
+        return false;
     CNativeState state(scripting->GetScripting(), environment ? environment->m_pResource : nullptr, arguments);
     const bool result = scripting->GetFunctionTrampoline().Call(&state, int(arguments->GetArrayCount()), function);
-    if (JS_IsExceptionPending(cx))
-        scripting->HandleError();
-    if (!result)
-        return JSUtil::ThrowError(cx, "%s", GetError());
-    const CArgument* first = state.GetReturnValue().GetAt(0);
-    if (!first) {
-        args.rval().setUndefined();
-        return true;
-    }
-    return converter.SetJSReturnValue(first, args.rval());
+    if (!NativeCallSucceeded(cx, scripting, result))
+        return false;
+    return converter.SetCallResult(state, args.rval());
 }
 
 } // namespace

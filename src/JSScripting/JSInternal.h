@@ -306,6 +306,11 @@ public:
     bool GetJSValue(const CArgument* argument, JS::MutableHandleValue out, unsigned depth = 0);
     // The script value of a native's result (differs from GetJSValue for a few types).
     bool SetJSReturnValue(const CArgument* argument, JS::MutableHandleValue out);
+    // The first `count` arguments of a call from script code as argument values; null with an
+    // exception pending.
+    Strong<CArgumentArray> ConvertCallArguments(const JS::CallArgs& args, unsigned count);
+    // A native's first result as the value of the script's call; undefined when it returned nothing.
+    bool SetCallResult(const CNativeState& state, JS::MutableHandleValue out);
 
 private:
     bool ToJSValue(const CArgument* argument, JS::MutableHandleValue out, unsigned depth, bool forReturn);
@@ -319,6 +324,13 @@ private:
     CJSScriptEnvironment* m_pEnvironment;
     size_t m_uiElements = 0;
 };
+
+// Values and errors of a call from script code are made in the calling environment's realm, even for
+// methods of the shared classes.
+void EnterCallerRealm(JSContext* cx, CJSScriptEnvironment* environment, mozilla::Maybe<JSAutoRealm>& realm);
+// After a native ran for script code: errors left pending by script code the native ran are reported
+// (none may leak into this call), and a failed native becomes a script error with its message.
+bool NativeCallSucceeded(JSContext* cx, CJSScripting* scripting, bool result);
 
 // A script function that calls a native CFunction (and keeps it alive while the function lives).
 JSObject* NewFunctionValue(JSContext* cx, CFunction* function);

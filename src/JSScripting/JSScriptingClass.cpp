@@ -32,18 +32,14 @@ bool CallReflected(JSContext* cx, const JS::CallArgs& args, const ScriptFunction
 {
     CJSScripting* scripting = GetEngine(cx);
     CJSScriptEnvironment* environment = scripting->GetCurrentEnvironment();
-    // Values and errors are made in the caller's realm even for methods of the shared classes.
     mozilla::Maybe<JSAutoRealm> realm;
-    if (environment && environment->GetGlobal())
-        realm.emplace(cx, environment->GetGlobal());
+    EnterCallerRealm(cx, environment, realm);
 
     const unsigned count = passed == eArguments::All ? args.length() : passed == eArguments::First ? 1 : 0;
-    auto arguments = MakeStrong<CArgumentArray>(count);
     CJSConverter converter(cx, scripting, environment);
-    for (unsigned i = 0; i < count; ++i) {
-        if (!converter.AddJSValue(args.get(i), *arguments))
-            return false;
-    }
+    Strong<CArgumentArray> arguments = converter.ConvertCallArguments(args, count);
+    if (!arguments)
+        return false;
     CNativeState state(scripting->GetScripting(), environment ? environment->m_pResource : nullptr, arguments);
     // The receiver stays alive for the call even if the native drops the last other reference.
     Strong<CBaseObject> self;
@@ -61,17 +57,9 @@ bool CallReflected(JSContext* cx, const JS::CallArgs& args, const ScriptFunction
     const bool result = function.Call(&state, int(arguments->GetArrayCount()), privateData);
     if (result == state.HasError())
         ReportAssertion(__FILE__, __PRETTY_FUNCTION__, __LINE__, "bResult != State.m_bHasError");
-    // Script code the native ran has reported its own errors; none may leak into this call.
-    if (JS_IsExceptionPending(cx))
-        scripting->HandleError();
-    if (!result)
-        return JSUtil::ThrowError(cx, "%s", GetError());
-    const CArgument* first = state.GetReturnValue().GetAt(0);
-    if (!first) {
-        args.rval().setUndefined();
-        return true;
-    }
-    return converter.SetJSReturnValue(first, args.rval());
+    if (!NativeCallSucceeded(cx, scripting, result))
+        return false;
+    return converter.SetCallResult(state, args.rval());
 }
 
 const ReflectedFunction* FunctionOf(const JS::CallArgs& args)
@@ -153,17 +141,13 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 
     CJSScriptEnvironment* environment = scripting->GetCurrentEnvironment();
     CJSConverter converter(cx, scripting, environment);
-    auto arguments = MakeStrong<CArgumentArray>(args.length());
-    for (unsigned i = 0; i < args.length(); ++i) {
-        if (!converter.AddJSValue(args[i], *arguments))
-            return false;
-    }
+    Strong<CArgumentArray> arguments = converter.ConvertCallArguments(args, args.length());
+    if (!arguments)
+        return false;
     CNativeState state(scripting->GetScripting(), environment ? environment->m_pResource : nullptr, arguments);
     const bool result = constructor.m_Function.Call(&state, int(arguments->GetArrayCount()), constructor.m_pPrivate);
-    if (JS_IsExceptionPending(cx))
-        scripting->HandleError();
-    if (!result)
-        return JSUtil::ThrowError(cx, "%s", GetError());
+    if (!NativeCallSucceeded(cx, scripting, result))
+        return false;
     const CArgument* first = state.GetReturnValue().GetAt(0);
     CBaseObject* native = first && first->IsObject() ? first->ToObject() : nullptr;
     CJSScriptingClass* binding = native ? scripting->GetClass(native->GetReflectedClass()) : nullptr;
