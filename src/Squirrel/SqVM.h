@@ -19,6 +19,12 @@ struct SQCallInfo {
     uint16_t _target = NO_TARGET;          // caller's register for the result
     bool _root = false;                    // returns to C++ when it returns
     bool _ctor = false;                    // a constructor: the result is `this`
+
+    // The instruction a script frame is at: the one it runs or last ran.
+    size_t Pc() const {
+        const SQInstruction* code = _closure->Proto()->_code.data();
+        return _ip > code ? static_cast<size_t>(_ip - code - 1) : 0;
+    }
 };
 
 struct SQTrap {
@@ -141,6 +147,12 @@ public:
     SQObjectPtr CurrentRoot() const;
     const SQObjectPtr& RootTable() const { return _roottable; }
     bool StackInfos(SQInteger level, SQStackInfos& si);
+    // The frame `level` calls below the running one; null past the bottom.
+    const SQCallInfo* FrameAt(SQInteger level) const {
+        if (level < 0 || level >= static_cast<SQInteger>(_callstack.size()))
+            return nullptr;
+        return &_callstack[_callstack.size() - 1 - static_cast<size_t>(level)];
+    }
 
     std::vector<SQObjectPtr> _stack;
     SQInteger _top = 0;

@@ -9,25 +9,6 @@ namespace {
 
 constexpr SQInteger kMaxStringLength = SQInteger(1) << 30;
 
-const SQObjectPtr* DefaultDelegate(CSqSharedState* ss, SQObjectType t) {
-    switch (t) {
-    case OT_TABLE: return &ss->_table_default_delegate;
-    case OT_ARRAY: return &ss->_array_default_delegate;
-    case OT_STRING: return &ss->_string_default_delegate;
-    case OT_INTEGER:
-    case OT_FLOAT:
-    case OT_BOOL: return &ss->_number_default_delegate;
-    case OT_GENERATOR: return &ss->_generator_default_delegate;
-    case OT_CLOSURE:
-    case OT_NATIVECLOSURE: return &ss->_closure_default_delegate;
-    case OT_THREAD: return &ss->_thread_default_delegate;
-    case OT_CLASS: return &ss->_class_default_delegate;
-    case OT_INSTANCE: return &ss->_instance_default_delegate;
-    case OT_WEAKREF: return &ss->_weakref_default_delegate;
-    default: return nullptr;
-    }
-}
-
 // The slot for `key` in the first table along a delegate chain that has one.
 SQObjectPtr* FindAlongChain(const SQObjectPtr& first, const SQObject& key) {
     for (const SQObjectPtr* d = &first; d->_type == OT_TABLE; d = &AsTable(*d)->_delegate)
@@ -148,7 +129,7 @@ eLookup CSqVM::GetImpl(const SQObjectPtr& self, const SQObjectPtr& key, SQObject
         break;
     }
     if (!raw) {
-        if (const SQObjectPtr* dd = DefaultDelegate(_ss, self._type); dd && dd->_type == OT_TABLE) {
+        if (const SQObjectPtr* dd = _ss->DefaultDelegate(self._type); dd && dd->_type == OT_TABLE) {
             if (SQObjectPtr* p = AsTable(*dd)->Find(key)) {
                 dest = *p;
                 return eLookup::FOUND;
@@ -670,9 +651,10 @@ bool CSqVM::IterNext(const SQObjectPtr& obj, SQObjectPtr& iter, SQObjectPtr& key
 }
 
 bool CSqVM::StackInfos(SQInteger level, SQStackInfos& si) {
-    if (level < 0 || level >= static_cast<SQInteger>(_callstack.size()))
+    const SQCallInfo* frame = FrameAt(level);
+    if (!frame)
         return false;
-    const SQCallInfo& ci = _callstack[_callstack.size() - 1 - static_cast<size_t>(level)];
+    const SQCallInfo& ci = *frame;
     si.funcname = nullptr;
     si.source = nullptr;
     si.line = -1;
@@ -681,8 +663,7 @@ bool CSqVM::StackInfos(SQInteger level, SQStackInfos& si) {
         CSqFunctionProto* p = ci._closure->Proto();
         si.funcname = p->_name._type == OT_STRING ? StrOf(p->_name) : nullptr;
         si.source = p->_sourcename._type == OT_STRING ? StrOf(p->_sourcename) : nullptr;
-        size_t pc = ci._ip > p->_code.data() ? static_cast<size_t>(ci._ip - p->_code.data() - 1) : 0;
-        const SQLineInfo& li = p->LineAt(pc);
+        const SQLineInfo& li = p->LineAt(ci.Pc());
         si.line = li.line;
         si.column = li.column;
     } else if (ci._native) {
