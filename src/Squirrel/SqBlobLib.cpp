@@ -15,16 +15,6 @@ namespace {
 
 constexpr const char* kBlobClassKey = "std_blob";
 
-SQInteger BlobRelease(SQUserPointer p, SQInteger) {
-    std::unique_ptr<CSqBlobData> owned(static_cast<CSqBlobData*>(p));
-    return 1;
-}
-
-void AttachBlob(HSQUIRRELVM v, SQInteger idx, std::unique_ptr<CSqBlobData> data) {
-    sq_setinstanceup(v, idx, data.release());
-    sq_setreleasehook(v, idx, BlobRelease);
-}
-
 CSqBlobData* Self(HSQUIRRELVM v) { return GetBlobData(v, 1); }
 
 #define BLOB_SELF(b)                                                                                                   \
@@ -40,13 +30,11 @@ SQInteger blob_constructor(HSQUIRRELVM v) {
         return sq_throwerror(v, "cannot create blob with negative size");
     if (size > kMaxScriptAllocation)
         return sq_throwerror(v, "cannot create blob: size too big");
-    SQUserPointer existing = nullptr;
-    sq_getinstanceup(v, 1, &existing, nullptr);
-    if (existing)
+    if (AlreadyOwning(v))
         return sq_throwerror(v, "blob already initialised");
     auto data = std::make_unique<CSqBlobData>();
     data->bytes.resize(static_cast<size_t>(size));
-    AttachBlob(v, 1, std::move(data));
+    AttachOwned(v, 1, std::move(data));
     return 0;
 }
 
@@ -278,7 +266,7 @@ SQInteger blob__cloned(HSQUIRRELVM v) {
     if (!original)
         return sq_throwerror(v, "invalid blob");
     auto data = std::make_unique<CSqBlobData>(*original);
-    AttachBlob(v, 1, std::move(data));
+    AttachOwned(v, 1, std::move(data));
     return 0;
 }
 
@@ -384,7 +372,7 @@ bool PushNewBlob(HSQUIRRELVM v, std::vector<uint8_t> data) {
     sq_createinstance(v, -1);
     auto blob = std::make_unique<CSqBlobData>();
     blob->bytes = std::move(data);
-    AttachBlob(v, -1, std::move(blob));
+    AttachOwned(v, -1, std::move(blob));
     sq_remove(v, -2); // class
     sq_remove(v, -2); // registry
     return true;
