@@ -157,44 +157,58 @@ private:
     CJSScriptingClass* m_pClass;
 };
 
-// A JavaScript function held by native code (event handlers, timers, commands).
-class CJSFunction final : public CFunction, public IJSRootHolder {
+// A script object kept alive for native code. The engine drops every such hold when it shuts
+// down; from then on the object is null and the engine gone.
+class CJSRoot final : public IJSRootHolder {
 public:
-    CJSFunction(CJSScripting* scripting, CJSScriptEnvironment* environment, JS::HandleObject function);
+    CJSRoot(CJSScripting* scripting, JS::HandleObject object);
+    ~CJSRoot();
+    CJSRoot(const CJSRoot&) = delete;
+    CJSRoot& operator=(const CJSRoot&) = delete;
 
-    bool Call(const CArgumentArray& arguments, CReturnValue* results) override;
     void Unroot() override;
-
-    JSObject* GetFunctionObject() const;
-    CJSScriptEnvironment* GetEnvironment() const { return m_pEnvironment.Get(); }
+    JSObject* GetObject() const { return m_pObject ? m_pObject->get() : nullptr; }
     CJSScripting* GetScripting() const { return m_pScripting; }
-
-protected:
-    ~CJSFunction() override;
-
-private:
-    CJSScripting* m_pScripting;
-    Strong<CJSScriptEnvironment> m_pEnvironment;
-    std::unique_ptr<JS::PersistentRootedObject> m_pFunction;
-};
-
-// A script object carried opaquely through native code.
-class CJSArgumentValue final : public CArgumentJSValue, public IJSRootHolder {
-public:
-    CJSArgumentValue(CJSScripting* scripting, JS::HandleObject object);
-
-    Strong<CArgument> Clone() const override;
-    void Unroot() override;
-
-    JSObject* GetObject() const;
-    CJSScripting* GetScripting() const { return m_pScripting; }
-
-protected:
-    ~CJSArgumentValue() override;
 
 private:
     CJSScripting* m_pScripting;
     std::unique_ptr<JS::PersistentRootedObject> m_pObject;
+};
+
+// A JavaScript function held by native code (event handlers, timers, commands).
+class CJSFunction final : public CFunction {
+public:
+    CJSFunction(CJSScripting* scripting, CJSScriptEnvironment* environment, JS::HandleObject function);
+
+    bool Call(const CArgumentArray& arguments, CReturnValue* results) override;
+
+    JSObject* GetFunctionObject() const { return m_Function.GetObject(); }
+    CJSScriptEnvironment* GetEnvironment() const { return m_pEnvironment.Get(); }
+    CJSScripting* GetScripting() const { return m_Function.GetScripting(); }
+
+protected:
+    ~CJSFunction() override = default;
+
+private:
+    Strong<CJSScriptEnvironment> m_pEnvironment;
+    CJSRoot m_Function;
+};
+
+// A script object carried opaquely through native code.
+class CJSArgumentValue final : public CArgumentJSValue {
+public:
+    CJSArgumentValue(CJSScripting* scripting, JS::HandleObject object);
+
+    Strong<CArgument> Clone() const override;
+
+    JSObject* GetObject() const { return m_Object.GetObject(); }
+    CJSScripting* GetScripting() const { return m_Object.GetScripting(); }
+
+protected:
+    ~CJSArgumentValue() override = default;
+
+private:
+    CJSRoot m_Object;
 };
 
 // Promise reactions queued by the engine and run when the outermost entry from native code ends.

@@ -72,49 +72,29 @@ const ReflectedProperty* PropertyOf(const JS::CallArgs& args)
     return static_cast<const ReflectedProperty*>(js::GetFunctionNativeReserved(&args.callee(), 0).toPrivate());
 }
 
-bool MethodFunctionStatic(JSContext* cx, unsigned argc, JS::Value* vp)
+// Reflected functions and property accessors; `ThisCall` for those of instances (not of the class).
+template <bool ThisCall>
+bool MethodFunction(JSContext* cx, unsigned argc, JS::Value* vp)
 {
     JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
     const ReflectedFunction* function = FunctionOf(args);
-    return CallReflected(cx, args, function->GetFunction(), function->GetPrivate(), false, eArguments::All);
+    return CallReflected(cx, args, function->GetFunction(), function->GetPrivate(), ThisCall, eArguments::All);
 }
 
-bool MethodFunctionThiscall(JSContext* cx, unsigned argc, JS::Value* vp)
-{
-    JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-    const ReflectedFunction* function = FunctionOf(args);
-    return CallReflected(cx, args, function->GetFunction(), function->GetPrivate(), true, eArguments::All);
-}
-
-bool MethodGetStatic(JSContext* cx, unsigned argc, JS::Value* vp)
+template <bool ThisCall>
+bool MethodGet(JSContext* cx, unsigned argc, JS::Value* vp)
 {
     JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
     const ReflectedProperty* property = PropertyOf(args);
-    return CallReflected(cx, args, property->GetGetter(), property->GetPrivate(), false, eArguments::None);
+    return CallReflected(cx, args, property->GetGetter(), property->GetPrivate(), ThisCall, eArguments::None);
 }
 
-bool MethodGetThiscall(JSContext* cx, unsigned argc, JS::Value* vp)
+template <bool ThisCall>
+bool MethodSet(JSContext* cx, unsigned argc, JS::Value* vp)
 {
     JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
     const ReflectedProperty* property = PropertyOf(args);
-    return CallReflected(cx, args, property->GetGetter(), property->GetPrivate(), true, eArguments::None);
-}
-
-bool MethodSetStatic(JSContext* cx, unsigned argc, JS::Value* vp)
-{
-    JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-    const ReflectedProperty* property = PropertyOf(args);
-    if (!CallReflected(cx, args, property->GetSetter(), property->GetPrivate(), false, eArguments::First))
-        return false;
-    args.rval().setUndefined();
-    return true;
-}
-
-bool MethodSetThiscall(JSContext* cx, unsigned argc, JS::Value* vp)
-{
-    JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-    const ReflectedProperty* property = PropertyOf(args);
-    if (!CallReflected(cx, args, property->GetSetter(), property->GetPrivate(), true, eArguments::First))
+    if (!CallReflected(cx, args, property->GetSetter(), property->GetPrivate(), ThisCall, eArguments::First))
         return false;
     args.rval().setUndefined();
     return true;
@@ -333,7 +313,7 @@ unsigned GetArity(const ScriptFunction& function)
 bool RegisterJSFunction(JSContext* cx, JS::HandleObject target, const ReflectedFunction* function, bool isStatic)
 {
     const std::string name = function->GetName() ? function->GetName() : "";
-    JS::RootedObject object(cx, NewMemberFunction(cx, isStatic ? MethodFunctionStatic : MethodFunctionThiscall,
+    JS::RootedObject object(cx, NewMemberFunction(cx, isStatic ? MethodFunction<false> : MethodFunction<true>,
                                                   GetArity(function->GetFunction()), name, function));
     if (!object || !JS_DefineProperty(cx, target, name.c_str(), object, JSPROP_READONLY))
         return false;
@@ -343,13 +323,13 @@ bool RegisterJSFunction(JSContext* cx, JS::HandleObject target, const ReflectedF
 bool RegisterJSProperty(JSContext* cx, JS::HandleObject target, const ReflectedProperty* property, const char* name,
                         bool isStatic)
 {
-    JS::RootedObject getter(cx, NewMemberFunction(cx, isStatic ? MethodGetStatic : MethodGetThiscall, 0,
+    JS::RootedObject getter(cx, NewMemberFunction(cx, isStatic ? MethodGet<false> : MethodGet<true>, 0,
                                                   std::string("get ") + name, property));
     if (!getter || (!isStatic && !JS_FreezeObject(cx, getter)))
         return false;
     JS::RootedObject setter(cx);
     if (property->GetSetter().GetNative() || property->GetSetter().GetModuleNative()) {
-        setter = NewMemberFunction(cx, isStatic ? MethodSetStatic : MethodSetThiscall, 1, std::string("set ") + name,
+        setter = NewMemberFunction(cx, isStatic ? MethodSet<false> : MethodSet<true>, 1, std::string("set ") + name,
                                    property);
         if (!setter || (!isStatic && !JS_FreezeObject(cx, setter)))
             return false;
