@@ -965,58 +965,45 @@ op_NEWMEMBER: {
 op_DELETE:
     RESULT_TO_A(res, DeleteSlot(R[ins.b], RKC, res));
 
-#define ARITH_OP(opchar, intexpr, floatexpr)                                                                           \
+// Arithmetic on two numbers inline; anything else goes to Arith (strings, metamethods). `CHECK` may refuse
+// an integer pair before `intexpr` runs.
+#define ARITH_OP(opchar, CHECK, intexpr, floatexpr)                                                                    \
     {                                                                                                                  \
         const SQObjectPtr& b_ = RKB;                                                                                   \
         const SQObjectPtr& c_ = RKC;                                                                                   \
         if (b_._type == OT_INTEGER && c_._type == OT_INTEGER) {                                                        \
             SQInteger x = AsInt(b_), y = AsInt(c_);                                                                    \
+            CHECK;                                                                                                     \
             R[ins.a].SetInteger(intexpr);                                                                              \
-            NEXT_SAFE();                                                                                                    \
+            NEXT();                                                                                                    \
         }                                                                                                              \
         if (b_._type & c_._type & SQOBJECT_NUMERIC) {                                                                  \
             SQFloat x = ToFloat(b_), y = ToFloat(c_);                                                                  \
             R[ins.a].SetFloat(floatexpr);                                                                              \
-            NEXT_SAFE();                                                                                                    \
+            NEXT();                                                                                                    \
         }                                                                                                              \
         arithOp = opchar;                                                                                              \
         goto arith_slow;                                                                                               \
     }
+#define NONZERO_DIVISOR(message)                                                                                       \
+    if (y == 0) {                                                                                                      \
+        SAVEIP();                                                                                                      \
+        RaiseError(message);                                                                                           \
+        goto exception;                                                                                                \
+    }
+#define ANY_OPERANDS (void)0
 
 op_ADD:
-    ARITH_OP('+', WrapAdd(x, y), x + y)
+    ARITH_OP('+', ANY_OPERANDS, WrapAdd(x, y), x + y)
 op_SUB:
-    ARITH_OP('-', WrapSub(x, y), x - y)
+    ARITH_OP('-', ANY_OPERANDS, WrapSub(x, y), x - y)
 op_MUL:
-    ARITH_OP('*', WrapMul(x, y), x * y)
-#define DIVIDE_OP(opchar, byzero, intexpr, floatexpr)                                                                  \
-    {                                                                                                                  \
-        const SQObjectPtr& b_ = RKB;                                                                                   \
-        const SQObjectPtr& c_ = RKC;                                                                                   \
-        if (b_._type == OT_INTEGER && c_._type == OT_INTEGER) {                                                        \
-            SQInteger x = AsInt(b_), y = AsInt(c_);                                                                    \
-            if (y == 0) {                                                                                              \
-                SAVEIP();                                                                                              \
-                RaiseError(byzero);                                                                                    \
-                goto exception;                                                                                        \
-            }                                                                                                          \
-            R[ins.a].SetInteger(intexpr);                                                                              \
-            NEXT();                                                                                                    \
-        }                                                                                                              \
-        if (b_._type & c_._type & SQOBJECT_NUMERIC) {                                                                  \
-            SQFloat x = ToFloat(b_), y = ToFloat(c_);                                                                  \
-            R[ins.a].SetFloat(floatexpr);                                                                              \
-            NEXT();                                                                                                    \
-        }                                                                                                              \
-        arithOp = opchar;                                                                                              \
-        goto arith_slow;                                                                                               \
-    }
-
+    ARITH_OP('*', ANY_OPERANDS, WrapMul(x, y), x * y)
 // the one quotient that overflows (minimum / -1) wraps; its remainder is 0
 op_DIV:
-    DIVIDE_OP('/', "division by zero", y == -1 ? WrapSub(0, x) : x / y, x / y)
+    ARITH_OP('/', NONZERO_DIVISOR("division by zero"), y == -1 ? WrapSub(0, x) : x / y, x / y)
 op_MOD:
-    DIVIDE_OP('%', "modulo by zero", y == -1 ? 0 : x % y, std::fmod(x, y))
+    ARITH_OP('%', NONZERO_DIVISOR("modulo by zero"), y == -1 ? 0 : x % y, std::fmod(x, y))
 
 #define BITWISE_OP(opchar, expr)                                                                                       \
     {                                                                                                                  \
@@ -1529,7 +1516,8 @@ exception: {
 #undef RKC
 #undef RESULT_TO_A
 #undef ARITH_OP
-#undef DIVIDE_OP
+#undef NONZERO_DIVISOR
+#undef ANY_OPERANDS
 #undef BITWISE_OP
 #undef COMPARE_OP
 #undef SET_A_BOOL
