@@ -42,6 +42,16 @@ CSqClass* ClassAt(HSQUIRRELVM v, SQInteger idx, SQObjectPtr& hold) {
     return TypedAt(v, idx, OT_CLASS, "class expected", hold) ? AsClass(hold) : nullptr;
 }
 
+// Reads the value at idx into *out when it has type `t`; the getters fail quietly, without an error.
+template <typename T, typename F>
+SQRESULT ReadTyped(HSQUIRRELVM v, SQInteger idx, SQObjectType t, T* out, F read) {
+    const SQObjectPtr& o = v->StackGet(idx);
+    if (o._type != t)
+        return SQ_ERROR;
+    *out = read(o);
+    return SQ_OK;
+}
+
 // A machine operation on the value at idx whose result is pushed (typeof, tostring, clone).
 SQRESULT PushOperation(HSQUIRRELVM v, SQInteger idx, bool (CSqVM::*op)(SQObjectPtr, SQObjectPtr&)) {
     SQObjectPtr res;
@@ -416,19 +426,13 @@ SQRESULT sq_tostring(HSQUIRRELVM v, SQInteger idx) { return PushOperation(v, idx
 void sq_tobool(HSQUIRRELVM v, SQInteger idx, SQBool* b) { *b = IsFalse(v->StackGet(idx)) ? SQFalse : SQTrue; }
 
 SQRESULT sq_getstring(HSQUIRRELVM v, SQInteger idx, const SQChar** c) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_STRING)
-        return SQ_ERROR;
-    *c = StrOf(o);
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_STRING, c, [](const SQObject& o) { return StrOf(o); });
 }
 
 SQRESULT sq_getstringandsize(HSQUIRRELVM v, SQInteger idx, const SQChar** c, SQInteger* size) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_STRING)
+    if (SQ_FAILED(sq_getstring(v, idx, c)))
         return SQ_ERROR;
-    *c = StrOf(o);
-    *size = AsString(o)->_len;
+    *size = AsString(v->StackGet(idx))->_len;
     return SQ_OK;
 }
 
@@ -454,36 +458,22 @@ SQRESULT sq_getfloat(HSQUIRRELVM v, SQInteger idx, SQFloat* f) {
 }
 
 SQRESULT sq_getbool(HSQUIRRELVM v, SQInteger idx, SQBool* b) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_BOOL)
-        return SQ_ERROR;
-    *b = AsInt(o) ? SQTrue : SQFalse;
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_BOOL, b, [](const SQObject& o) { return AsInt(o) ? SQTrue : SQFalse; });
 }
 
 SQRESULT sq_getthread(HSQUIRRELVM v, SQInteger idx, HSQUIRRELVM* thread) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_THREAD)
-        return SQ_ERROR;
-    *thread = AsThread(o);
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_THREAD, thread, [](const SQObject& o) { return AsThread(o); });
 }
 
 SQRESULT sq_getuserpointer(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_USERPOINTER)
-        return SQ_ERROR;
-    *p = o._unVal.pUserPointer;
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_USERPOINTER, p, [](const SQObject& o) { return o._unVal.pUserPointer; });
 }
 
 SQRESULT sq_getuserdata(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer* typetag) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_USERDATA)
+    if (SQ_FAILED(ReadTyped(v, idx, OT_USERDATA, p, [](const SQObject& o) { return o._unVal.pUserData->Data(); })))
         return SQ_ERROR;
-    *p = o._unVal.pUserData->Data();
     if (typetag)
-        *typetag = o._unVal.pUserData->_typetag;
+        *typetag = v->StackGet(idx)._unVal.pUserData->_typetag;
     return SQ_OK;
 }
 
