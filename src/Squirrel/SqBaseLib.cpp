@@ -19,6 +19,12 @@ void RegisterNatives(HSQUIRRELVM v, const SQRegFunction* funcs) {
     }
 }
 
+void PushLibraryClass(HSQUIRRELVM v, const char& typetag, const SQRegFunction* methods) {
+    sq_newclass(v, SQFalse);
+    sq_settypetag(v, -1, const_cast<char*>(&typetag));
+    RegisterNatives(v, methods);
+}
+
 SQInteger ThrowError(HSQUIRRELVM v, const char* fmt, ...) {
     char buf[512];
     va_list args;

@@ -214,33 +214,42 @@ SQInteger blob_writen(HSQUIRRELVM v) {
     return 0;
 }
 
-SQInteger blob__get(HSQUIRRELVM v) {
-    BLOB_SELF(b);
+// The byte the key of _get or _set names; false with the native's result in `failed` otherwise.
+bool ByteIndex(HSQUIRRELVM v, const CSqBlobData* b, size_t& index, SQInteger& failed) {
     const SQObjectPtr& key = Arg(v, 2);
     if (key._type != OT_INTEGER) {
         sq_pushnull(v);
-        return sq_throwobject(v); // not a byte index: let the lookup go on
+        failed = sq_throwobject(v); // not a byte index: let the lookup go on
+        return false;
     }
     SQInteger idx = AsInt(key);
-    if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size()))
-        return sq_throwerror(v, "index out of range");
-    sq_pushinteger(v, b->bytes[static_cast<size_t>(idx)]);
+    if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size())) {
+        failed = sq_throwerror(v, "index out of range");
+        return false;
+    }
+    index = static_cast<size_t>(idx);
+    return true;
+}
+
+SQInteger blob__get(HSQUIRRELVM v) {
+    BLOB_SELF(b);
+    size_t idx;
+    SQInteger failed;
+    if (!ByteIndex(v, b, idx, failed))
+        return failed;
+    sq_pushinteger(v, b->bytes[idx]);
     return 1;
 }
 
 SQInteger blob__set(HSQUIRRELVM v) {
     BLOB_SELF(b);
-    const SQObjectPtr& key = Arg(v, 2);
-    if (key._type != OT_INTEGER) {
-        sq_pushnull(v);
-        return sq_throwobject(v);
-    }
-    SQInteger idx = AsInt(key);
-    if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size()))
-        return sq_throwerror(v, "index out of range");
+    size_t idx;
+    SQInteger failed;
+    if (!ByteIndex(v, b, idx, failed))
+        return failed;
     if (!IsNumeric(Arg(v, 3)))
         return sq_throwerror(v, "number expected");
-    b->bytes[static_cast<size_t>(idx)] = static_cast<uint8_t>(ToInteger(Arg(v, 3)));
+    b->bytes[idx] = static_cast<uint8_t>(ToInteger(Arg(v, 3)));
     return 0;
 }
 
@@ -384,9 +393,7 @@ using namespace Squirrel;
 
 SQRESULT sqstd_register_bloblib(HSQUIRRELVM v) {
     sq_pushstring(v, "blob", -1);
-    sq_newclass(v, SQFalse);
-    sq_settypetag(v, -1, const_cast<char*>(&kBlobTypeTag));
-    RegisterNatives(v, kBlobMethods);
+    PushLibraryClass(v, kBlobTypeTag, kBlobMethods);
     // the registry keeps the class so that natives can make blobs even when scripts drop the global
     sq_pushregistrytable(v);
     sq_pushstring(v, "std_blob", -1);

@@ -159,9 +159,7 @@ void AddStream(HSQUIRRELVM v, const char* name, eStream which) {
 using namespace Squirrel;
 
 SQRESULT sqstd_register_iolib(HSQUIRRELVM v) {
-    sq_newclass(v, SQFalse);
-    sq_settypetag(v, -1, const_cast<char*>(&kStreamTypeTag));
-    RegisterNatives(v, kStreamMethods);
+    PushLibraryClass(v, kStreamTypeTag, kStreamMethods);
     AddStream(v, "stdout", eStream::OUT);
     AddStream(v, "stdin", eStream::IN);
     AddStream(v, "stderr", eStream::ERR);

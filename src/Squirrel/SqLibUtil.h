@@ -16,6 +16,8 @@ struct SQRegFunction {
 
 // Registers the natives into the table or class on top of the stack.
 void RegisterNatives(HSQUIRRELVM v, const SQRegFunction* funcs);
+// Pushes a new class of library objects with its methods; `typetag` tells its instances apart.
+void PushLibraryClass(HSQUIRRELVM v, const char& typetag, const SQRegFunction* methods);
 
 inline SQObjectPtr& Arg(HSQUIRRELVM v, SQInteger i) { return v->StackGet(i); }
 inline SQInteger ArgCount(HSQUIRRELVM v) { return v->_top - v->_stackbase; }

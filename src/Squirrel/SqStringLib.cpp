@@ -358,9 +358,7 @@ using namespace Squirrel;
 
 SQRESULT sqstd_register_stringlib(HSQUIRRELVM v) {
     sq_pushstring(v, "regexp", -1);
-    sq_newclass(v, SQFalse);
-    sq_settypetag(v, -1, const_cast<char*>(&kRegexpTypeTag));
-    RegisterNatives(v, kRegexpMethods);
+    PushLibraryClass(v, kRegexpTypeTag, kRegexpMethods);
     sq_newslot(v, -3, SQFalse);
     RegisterNatives(v, kStringFuncs);
     return SQ_OK;
