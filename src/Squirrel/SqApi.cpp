@@ -477,24 +477,44 @@ SQRESULT sq_getuserdata(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPo
     return SQ_OK;
 }
 
+namespace {
+// Where user data, a class or an instance (its class) keeps its type tag; null for other values.
+SQUserPointer* TypeTagSlot(const SQObject& o) {
+    switch (o._type) {
+    case OT_USERDATA: return &o._unVal.pUserData->_typetag;
+    case OT_CLASS: return &o._unVal.pClass->_typetag;
+    case OT_INSTANCE: return &o._unVal.pInstance->Class()->_typetag;
+    default: return nullptr;
+    }
+}
+
+// Where user data, a class or an instance keeps its release hook; null for other values.
+SQRELEASEHOOK* ReleaseHookSlot(const SQObject& o) {
+    switch (o._type) {
+    case OT_USERDATA: return &o._unVal.pUserData->_hook;
+    case OT_INSTANCE: return &AsInstance(o)->_hook;
+    case OT_CLASS: return &AsClass(o)->_hook;
+    default: return nullptr;
+    }
+}
+} // namespace
+
 SQRESULT sq_settypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer typetag) {
     const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type == OT_USERDATA)
-        o._unVal.pUserData->_typetag = typetag;
-    else if (o._type == OT_CLASS)
-        AsClass(o)->_typetag = typetag;
-    else
+    // an instance's tag is its class's, set on the class
+    SQUserPointer* slot = o._type == OT_INSTANCE ? nullptr : TypeTagSlot(o);
+    if (!slot)
         return Fail(v, "invalid object type");
+    *slot = typetag;
     return SQ_OK;
 }
 
 SQRESULT sq_getobjtypetag(const HSQOBJECT* o, SQUserPointer* typetag) {
-    switch (o->_type) {
-    case OT_USERDATA: *typetag = o->_unVal.pUserData->_typetag; return SQ_OK;
-    case OT_CLASS: *typetag = o->_unVal.pClass->_typetag; return SQ_OK;
-    case OT_INSTANCE: *typetag = o->_unVal.pInstance->Class()->_typetag; return SQ_OK;
-    default: return SQ_ERROR;
-    }
+    SQUserPointer* slot = TypeTagSlot(*o);
+    if (!slot)
+        return SQ_ERROR;
+    *typetag = *slot;
+    return SQ_OK;
 }
 
 SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag) {
@@ -504,24 +524,13 @@ SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag) {
 }
 
 void sq_setreleasehook(HSQUIRRELVM v, SQInteger idx, SQRELEASEHOOK hook) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type == OT_USERDATA)
-        o._unVal.pUserData->_hook = hook;
-    else if (o._type == OT_INSTANCE)
-        AsInstance(o)->_hook = hook;
-    else if (o._type == OT_CLASS)
-        AsClass(o)->_hook = hook;
+    if (SQRELEASEHOOK* slot = ReleaseHookSlot(v->StackGet(idx)))
+        *slot = hook;
 }
 
 SQRELEASEHOOK sq_getreleasehook(HSQUIRRELVM v, SQInteger idx) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type == OT_USERDATA)
-        return o._unVal.pUserData->_hook;
-    if (o._type == OT_INSTANCE)
-        return AsInstance(o)->_hook;
-    if (o._type == OT_CLASS)
-        return AsClass(o)->_hook;
-    return nullptr;
+    SQRELEASEHOOK* slot = ReleaseHookSlot(v->StackGet(idx));
+    return slot ? *slot : nullptr;
 }
 
 SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars) {

@@ -541,12 +541,7 @@ bool CSqVM::Call(const SQObjectPtr& closureRef, SQInteger nparams, SQInteger sta
             popParams();
             return fail();
         }
-        bool outer = _execDepth == 0;
-        if (outer)
-            _suspendable = suspendable;
-        bool ok = ExecuteGuarded(frame, outres, raiseerror, false);
-        if (outer && !_suspended)
-            _suspendable = false;
+        bool ok = ExecuteOutermost(frame, outres, raiseerror, false, suspendable);
         if (!ok)
             _errorReported = _errorReported || raiseerror;
         return ok;
@@ -635,13 +630,7 @@ bool CSqVM::Wakeup(const SQObjectPtr& value, SQObjectPtr& outres, bool raiseerro
     } else if (_suspendTarget != NO_TARGET) {
         _stack[static_cast<size_t>(ci._base + _suspendTarget)] = value;
     }
-    bool outer = _execDepth == 0;
-    if (outer)
-        _suspendable = true;
-    bool ok = ExecuteGuarded(_suspendRootFrame, outres, raiseerror, throwerror);
-    if (outer && !_suspended)
-        _suspendable = false;
-    return ok;
+    return ExecuteOutermost(_suspendRootFrame, outres, raiseerror, throwerror, true);
 }
 
 bool CSqVM::Resume(CSqGenerator* gen, SQObjectPtr& outres) {
@@ -652,6 +641,17 @@ bool CSqVM::Resume(CSqGenerator* gen, SQObjectPtr& outres) {
     if (!ResumeGenerator(gen, NO_TARGET, true))
         return false;
     return ExecuteGuarded(frame, outres, false, false);
+}
+
+bool CSqVM::ExecuteOutermost(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError,
+                             bool suspendable) {
+    bool outer = _execDepth == 0;
+    if (outer)
+        _suspendable = suspendable;
+    bool ok = ExecuteGuarded(entryFrame, outres, raiseerror, startWithError);
+    if (outer && !_suspended)
+        _suspendable = false;
+    return ok;
 }
 
 bool CSqVM::ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError) {

@@ -182,6 +182,9 @@ private:
     // Runs frames from the top of the call stack until the frame at `entryFrame` returns.
     bool Execute(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
     bool ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
+    // The same from C++: when no script runs yet, `suspendable` tells whether this run may be suspended.
+    bool ExecuteOutermost(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError,
+                          bool suspendable);
     enum class eCallResult { ERROR, DONE, FRAME, SUSPEND };
     eCallResult CallSlow(SQObjectPtr callee, SQInteger nargs, SQInteger base, uint16_t target, SQObjectPtr& res);
     void UnwindFrame();
