@@ -197,6 +197,16 @@ private:
         return true;
     }
 
+    // A thing named by the first argument.
+    static bool MakeThingNative(CNativeState* state, int, void* self)
+    {
+        const char* name = nullptr;
+        if (!state->CheckString(0, name))
+            return false;
+        state->ReturnObject(Self(self)->MakeThing(name));
+        return true;
+    }
+
     // A class of values made of `Components` floats, constructed from up to that many numbers.
     template <typename T, size_t Components>
     static ReflectedClass* NewValueClass(ReflectedNamespace* ns, const char* name, const char* mask)
@@ -336,13 +346,7 @@ private:
             state->Return(results->GetAt(0));
             return true;
         });
-        test->RegisterFunction("makeThing", "s", [](CNativeState* state, int, void* self) {
-            const char* name = nullptr;
-            if (!state->CheckString(0, name))
-                return false;
-            state->ReturnObject(Self(self)->MakeThing(name));
-            return true;
-        }, this);
+        test->RegisterFunction("makeThing", "s", MakeThingNative, this);
         test->RegisterFunction("keep", "x", [](CNativeState* state, int, void* self) {
             CBaseObject* object = nullptr;
             if (!state->CheckReferenceable(0, object))
@@ -365,13 +369,7 @@ private:
         });
 
         thingClass = test->NewClass("Thing");
-        thingClass->RegisterConstructor("s", [](CNativeState* state, int, void* self) {
-            const char* name = nullptr;
-            if (!state->CheckString(0, name))
-                return false;
-            state->ReturnObject(Self(self)->MakeThing(name));
-            return true;
-        }, this);
+        thingClass->RegisterConstructor("s", MakeThingNative, this);
         thingClass->AddProperty(this, "name", ARGUMENT_STRING,
             [](CNativeState* state, int, void* self) {
                 CTestThing* thing = nullptr;
