@@ -262,29 +262,18 @@ void CSqTable::NewSlot(const SQObject& key, const SQObject& val) {
 }
 
 bool CSqTable::Remove(const SQObject& key, SQObjectPtr* removed) {
-    if (_count == 0)
+    int32_t* cell = FindCell(key);
+    if (!cell)
         return false;
-    SQHash h = HashKey(key);
-    size_t i = h & _mask;
-    for (;;) {
-        int32_t e = _index[i];
-        if (e == kEmpty)
-            return false;
-        if (e >= 0) {
-            Entry& en = _entries[static_cast<size_t>(e)];
-            if (en.hash == h && RawEqual(en.key, key)) {
-                SQObjectPtr oldKey = std::move(en.key);
-                SQObjectPtr oldVal = std::move(en.val);
-                en.key.Null();
-                _index[i] = kRemoved;
-                --_count;
-                if (removed)
-                    *removed = std::move(oldVal);
-                return true;
-            }
-        }
-        i = (i + 1) & _mask;
-    }
+    Entry& en = _entries[static_cast<size_t>(*cell)];
+    SQObjectPtr oldKey = std::move(en.key);
+    SQObjectPtr oldVal = std::move(en.val);
+    en.key.Null();
+    *cell = kRemoved;
+    --_count;
+    if (removed)
+        *removed = std::move(oldVal);
+    return true;
 }
 
 SQInteger CSqTable::Next(SQInteger pos, SQObjectPtr& key, SQObjectPtr& val) const {
