@@ -214,43 +214,35 @@ SQInteger blob_writen(HSQUIRRELVM v) {
     return 0;
 }
 
-// The byte the key of _get or _set names; false with the native's result in `failed` otherwise.
-bool ByteIndex(HSQUIRRELVM v, const CSqBlobData* b, size_t& index, SQInteger& failed) {
+// Runs `use` on the byte the key of _get or _set names.
+template <typename F>
+SQInteger OnIndexedByte(HSQUIRRELVM v, F use) {
+    BLOB_SELF(b);
     const SQObjectPtr& key = Arg(v, 2);
     if (key._type != OT_INTEGER) {
         sq_pushnull(v);
-        failed = sq_throwobject(v); // not a byte index: let the lookup go on
-        return false;
+        return sq_throwobject(v); // not a byte index: let the lookup go on
     }
     SQInteger idx = AsInt(key);
-    if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size())) {
-        failed = sq_throwerror(v, "index out of range");
-        return false;
-    }
-    index = static_cast<size_t>(idx);
-    return true;
+    if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size()))
+        return sq_throwerror(v, "index out of range");
+    return use(b->bytes[static_cast<size_t>(idx)]);
 }
 
 SQInteger blob__get(HSQUIRRELVM v) {
-    BLOB_SELF(b);
-    size_t idx;
-    SQInteger failed;
-    if (!ByteIndex(v, b, idx, failed))
-        return failed;
-    sq_pushinteger(v, b->bytes[idx]);
-    return 1;
+    return OnIndexedByte(v, [&](uint8_t& byte) -> SQInteger {
+        sq_pushinteger(v, byte);
+        return 1;
+    });
 }
 
 SQInteger blob__set(HSQUIRRELVM v) {
-    BLOB_SELF(b);
-    size_t idx;
-    SQInteger failed;
-    if (!ByteIndex(v, b, idx, failed))
-        return failed;
-    if (!IsNumeric(Arg(v, 3)))
-        return sq_throwerror(v, "number expected");
-    b->bytes[idx] = static_cast<uint8_t>(ToInteger(Arg(v, 3)));
-    return 0;
+    return OnIndexedByte(v, [&](uint8_t& byte) -> SQInteger {
+        if (!IsNumeric(Arg(v, 3)))
+            return sq_throwerror(v, "number expected");
+        byte = static_cast<uint8_t>(ToInteger(Arg(v, 3)));
+        return 0;
+    });
 }
 
 SQInteger blob__typeof(HSQUIRRELVM v) {
