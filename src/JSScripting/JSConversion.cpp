@@ -147,6 +147,41 @@ bool CJSConverter::SetJSReturnValue(const CArgument* argument, JS::MutableHandle
     return ToJSValue(argument, out, 0, true);
 }
 
+Strong<CArgumentArray> CJSConverter::ConvertCallArguments(const JS::CallArgs& args, unsigned count)
+{
+    auto arguments = MakeStrong<CArgumentArray>(count);
+    for (unsigned i = 0; i < count; ++i) {
+        if (!AddJSValue(args.get(i), *arguments))
+            return nullptr;
+    }
+    return arguments;
+}
+
+bool CJSConverter::SetCallResult(const CNativeState& state, JS::MutableHandleValue out)
+{
+    const CArgument* first = state.GetReturnValue().GetAt(0);
+    if (!first) {
+        out.setUndefined();
+        return true;
+    }
+    return SetJSReturnValue(first, out);
+}
+
+void EnterCallerRealm(JSContext* cx, CJSScriptEnvironment* environment, mozilla::Maybe<JSAutoRealm>& realm)
+{
+    if (environment && environment->GetGlobal())
+        realm.emplace(cx, environment->GetGlobal());
+}
+
+bool NativeCallSucceeded(JSContext* cx, CJSScripting* scripting, bool result)
+{
+    if (JS_IsExceptionPending(cx))
+        scripting->HandleError();
+    if (!result)
+        return JSUtil::ThrowError(cx, "%s", GetError());
+    return true;
+}
+
 bool CJSConverter::MakeObjectValue(CBaseObject* object, JS::MutableHandleValue out, bool forReturn)
 {
     if (object) {

@@ -31,30 +31,20 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
     CJSScripting* scripting = GetEngine(cx);
     CJSScriptEnvironment* environment = scripting->GetCurrentEnvironment();
     mozilla::Maybe<JSAutoRealm> realm;
-    if (environment && environment->GetGlobal())
-        realm.emplace(cx, environment->GetGlobal());
+    EnterCallerRealm(cx, environment, realm);
     CFunction* function = GetFunctionValueTarget(&args.callee());
     if (auto* script = dynamic_cast<CJSFunction*>(function); script && script->GetEnvironment() &&
                                                              script->GetEnvironment()->IsDestroyed())
         return JSUtil::ThrowError(cx, "The script that owns this function has stopped");
     CJSConverter converter(cx, scripting, environment);
-    auto arguments = MakeStrong<CArgumentArray>(args.length());
-    for (unsigned i = 0; i < args.length(); ++i) {
-        if (!converter.AddJSValue(args[i], *arguments))
-            return false;
-    }
+    Strong<CArgumentArray> arguments = converter.ConvertCallArguments(args, args.length());
+    if (!arguments)
+        return false;
     CNativeState state(scripting->GetScripting(), environment ? environment->m_pResource : nullptr, arguments);
     const bool result = scripting->GetFunctionTrampoline().Call(&state, int(arguments->GetArrayCount()), function);
-    if (JS_IsExceptionPending(cx))
-        scripting->HandleError();
-    if (!result)
-        return JSUtil::ThrowError(cx, "%s", GetError());
-    const CArgument* first = state.GetReturnValue().GetAt(0);
-    if (!first) {
-        args.rval().setUndefined();
-        return true;
-    }
-    return converter.SetJSReturnValue(first, args.rval());
+    if (!NativeCallSucceeded(cx, scripting, result))
+        return false;
+    return converter.SetCallResult(state, args.rval());
 }
 
 } // namespace
@@ -84,44 +74,43 @@ CFunction* GetFunctionValueTarget(JSObject* function)
     return JS::GetMaybePtrFromReservedSlot<CFunction>(&holder.toObject(), 0);
 }
 
-CJSFunction::CJSFunction(CJSScripting* scripting, CJSScriptEnvironment* environment, JS::HandleObject function)
+CJSRoot::CJSRoot(CJSScripting* scripting, JS::HandleObject object)
     : m_pScripting(scripting),
-      m_pEnvironment(environment),
-      m_pFunction(std::make_unique<JS::PersistentRootedObject>(scripting->GetContext(), function))
+      m_pObject(std::make_unique<JS::PersistentRootedObject>(scripting->GetContext(), object))
 {
     m_pScripting->AddRootHolder(this);
 }
 
-CJSFunction::~CJSFunction()
+CJSRoot::~CJSRoot()
 {
     if (m_pScripting)
         m_pScripting->RemoveRootHolder(this);
-    m_pFunction.reset();
+    m_pObject.reset();
 }
 
-void CJSFunction::Unroot()
+void CJSRoot::Unroot()
 {
-    m_pFunction.reset();
+    m_pObject.reset();
     m_pScripting = nullptr;
 }
 
-JSObject* CJSFunction::GetFunctionObject() const
+CJSFunction::CJSFunction(CJSScripting* scripting, CJSScriptEnvironment* environment, JS::HandleObject function)
+    : m_pEnvironment(environment), m_Function(scripting, function)
 {
-    return m_pFunction ? m_pFunction->get() : nullptr;
 }
 
 bool CJSFunction::Call(const CArgumentArray& arguments, CReturnValue* results)
 {
-    if (!m_pScripting || !m_pFunction)
+    if (!m_Function.GetScripting() || !m_Function.GetObject())
         return SetError("The script engine of this function has shut down");
     // A stopped resource's functions must not run in its torn-down environment.
     if (m_pEnvironment && m_pEnvironment->IsDestroyed())
         return SetError("The script that owns this function has stopped");
-    CJSScripting* scripting = m_pScripting;
+    CJSScripting* scripting = m_Function.GetScripting();
     JSContext* cx = scripting->GetContext();
     // The call may drop the last other reference to this function (a handler removing itself).
     Strong<CJSFunction> hold(this);
-    CJSEntry entry(scripting, m_pEnvironment, m_pFunction->get());
+    CJSEntry entry(scripting, m_pEnvironment, m_Function.GetObject());
     CJSConverter converter(cx, scripting, m_pEnvironment);
     JS::RootedValueVector values(cx);
     JS::RootedValue value(cx);
@@ -131,7 +120,8 @@ bool CJSFunction::Call(const CArgumentArray& arguments, CReturnValue* results)
             return SetError("The arguments could not be passed to the script function");
         }
     }
-    JS::RootedValue callee(cx, JS::ObjectValue(*m_pFunction->get()));
+    // read again: converting the arguments may have moved the object
+    JS::RootedValue callee(cx, JS::ObjectValue(*m_Function.GetObject()));
     JS::RootedValue result(cx);
     bool ok = JS::Call(cx, JS::NullHandleValue, callee, values, &result);
     if (ok && results)
@@ -147,37 +137,15 @@ bool CJSFunction::Call(const CArgumentArray& arguments, CReturnValue* results)
     return true;
 }
 
-CJSArgumentValue::CJSArgumentValue(CJSScripting* scripting, JS::HandleObject object)
-    : m_pScripting(scripting),
-      m_pObject(std::make_unique<JS::PersistentRootedObject>(scripting->GetContext(), object))
-{
-    m_pScripting->AddRootHolder(this);
-}
-
-CJSArgumentValue::~CJSArgumentValue()
-{
-    if (m_pScripting)
-        m_pScripting->RemoveRootHolder(this);
-    m_pObject.reset();
-}
-
-void CJSArgumentValue::Unroot()
-{
-    m_pObject.reset();
-    m_pScripting = nullptr;
-}
-
-JSObject* CJSArgumentValue::GetObject() const
-{
-    return m_pObject ? m_pObject->get() : nullptr;
-}
+CJSArgumentValue::CJSArgumentValue(CJSScripting* scripting, JS::HandleObject object) : m_Object(scripting, object) {}
 
 Strong<CArgument> CJSArgumentValue::Clone() const
 {
-    if (!m_pScripting || !m_pObject)
+    CJSScripting* scripting = m_Object.GetScripting();
+    if (!scripting || !m_Object.GetObject())
         return MakeStrong<CArgument>(ARGUMENT_UNDEFINED);
-    JS::RootedObject object(m_pScripting->GetContext(), m_pObject->get());
-    return MakeStrong<CJSArgumentValue>(m_pScripting, object);
+    JS::RootedObject object(scripting->GetContext(), m_Object.GetObject());
+    return MakeStrong<CJSArgumentValue>(scripting, object);
 }
 
 } // namespace Corvane3D

@@ -157,44 +157,58 @@ private:
     CJSScriptingClass* m_pClass;
 };
 
-// A JavaScript function held by native code (event handlers, timers, commands).
-class CJSFunction final : public CFunction, public IJSRootHolder {
+// A script object kept alive for native code. The engine drops every such hold when it shuts
+// down; from then on the object is null and the engine gone.
+class CJSRoot final : public IJSRootHolder {
 public:
-    CJSFunction(CJSScripting* scripting, CJSScriptEnvironment* environment, JS::HandleObject function);
+    CJSRoot(CJSScripting* scripting, JS::HandleObject object);
+    ~CJSRoot();
+    CJSRoot(const CJSRoot&) = delete;
+    CJSRoot& operator=(const CJSRoot&) = delete;
 
-    bool Call(const CArgumentArray& arguments, CReturnValue* results) override;
     void Unroot() override;
-
-    JSObject* GetFunctionObject() const;
-    CJSScriptEnvironment* GetEnvironment() const { return m_pEnvironment.Get(); }
+    JSObject* GetObject() const { return m_pObject ? m_pObject->get() : nullptr; }
     CJSScripting* GetScripting() const { return m_pScripting; }
-
-protected:
-    ~CJSFunction() override;
-
-private:
-    CJSScripting* m_pScripting;
-    Strong<CJSScriptEnvironment> m_pEnvironment;
-    std::unique_ptr<JS::PersistentRootedObject> m_pFunction;
-};
-
-// A script object carried opaquely through native code.
-class CJSArgumentValue final : public CArgumentJSValue, public IJSRootHolder {
-public:
-    CJSArgumentValue(CJSScripting* scripting, JS::HandleObject object);
-
-    Strong<CArgument> Clone() const override;
-    void Unroot() override;
-
-    JSObject* GetObject() const;
-    CJSScripting* GetScripting() const { return m_pScripting; }
-
-protected:
-    ~CJSArgumentValue() override;
 
 private:
     CJSScripting* m_pScripting;
     std::unique_ptr<JS::PersistentRootedObject> m_pObject;
+};
+
+// A JavaScript function held by native code (event handlers, timers, commands).
+class CJSFunction final : public CFunction {
+public:
+    CJSFunction(CJSScripting* scripting, CJSScriptEnvironment* environment, JS::HandleObject function);
+
+    bool Call(const CArgumentArray& arguments, CReturnValue* results) override;
+
+    JSObject* GetFunctionObject() const { return m_Function.GetObject(); }
+    CJSScriptEnvironment* GetEnvironment() const { return m_pEnvironment.Get(); }
+    CJSScripting* GetScripting() const { return m_Function.GetScripting(); }
+
+protected:
+    ~CJSFunction() override = default;
+
+private:
+    Strong<CJSScriptEnvironment> m_pEnvironment;
+    CJSRoot m_Function;
+};
+
+// A script object carried opaquely through native code.
+class CJSArgumentValue final : public CArgumentJSValue {
+public:
+    CJSArgumentValue(CJSScripting* scripting, JS::HandleObject object);
+
+    Strong<CArgument> Clone() const override;
+
+    JSObject* GetObject() const { return m_Object.GetObject(); }
+    CJSScripting* GetScripting() const { return m_Object.GetScripting(); }
+
+protected:
+    ~CJSArgumentValue() override = default;
+
+private:
+    CJSRoot m_Object;
 };
 
 // Promise reactions queued by the engine and run when the outermost entry from native code ends.
@@ -306,6 +320,11 @@ public:
     bool GetJSValue(const CArgument* argument, JS::MutableHandleValue out, unsigned depth = 0);
     // The script value of a native's result (differs from GetJSValue for a few types).
     bool SetJSReturnValue(const CArgument* argument, JS::MutableHandleValue out);
+    // The first `count` arguments of a call from script code as argument values; null with an
+    // exception pending.
+    Strong<CArgumentArray> ConvertCallArguments(const JS::CallArgs& args, unsigned count);
+    // A native's first result as the value of the script's call; undefined when it returned nothing.
+    bool SetCallResult(const CNativeState& state, JS::MutableHandleValue out);
 
 private:
     bool ToJSValue(const CArgument* argument, JS::MutableHandleValue out, unsigned depth, bool forReturn);
@@ -319,6 +338,13 @@ private:
     CJSScriptEnvironment* m_pEnvironment;
     size_t m_uiElements = 0;
 };
+
+// Values and errors of a call from script code are made in the calling environment's realm, even for
+// methods of the shared classes.
+void EnterCallerRealm(JSContext* cx, CJSScriptEnvironment* environment, mozilla::Maybe<JSAutoRealm>& realm);
+// After a native ran for script code: errors left pending by script code the native ran are reported
+// (none may leak into this call), and a failed native becomes a script error with its message.
+bool NativeCallSucceeded(JSContext* cx, CJSScripting* scripting, bool result);
 
 // A script function that calls a native CFunction (and keeps it alive while the function lives).
 JSObject* NewFunctionValue(JSContext* cx, CFunction* function);

@@ -32,18 +32,14 @@ bool CallReflected(JSContext* cx, const JS::CallArgs& args, const ScriptFunction
 {
     CJSScripting* scripting = GetEngine(cx);
     CJSScriptEnvironment* environment = scripting->GetCurrentEnvironment();
-    // Values and errors are made in the caller's realm even for methods of the shared classes.
     mozilla::Maybe<JSAutoRealm> realm;
-    if (environment && environment->GetGlobal())
-        realm.emplace(cx, environment->GetGlobal());
+    EnterCallerRealm(cx, environment, realm);
 
     const unsigned count = passed == eArguments::All ? args.length() : passed == eArguments::First ? 1 : 0;
-    auto arguments = MakeStrong<CArgumentArray>(count);
     CJSConverter converter(cx, scripting, environment);
-    for (unsigned i = 0; i < count; ++i) {
-        if (!converter.AddJSValue(args.get(i), *arguments))
-            return false;
-    }
+    Strong<CArgumentArray> arguments = converter.ConvertCallArguments(args, count);
+    if (!arguments)
+        return false;
     CNativeState state(scripting->GetScripting(), environment ? environment->m_pResource : nullptr, arguments);
     // The receiver stays alive for the call even if the native drops the last other reference.
     Strong<CBaseObject> self;
@@ -61,17 +57,9 @@ bool CallReflected(JSContext* cx, const JS::CallArgs& args, const ScriptFunction
     const bool result = function.Call(&state, int(arguments->GetArrayCount()), privateData);
     if (result == state.HasError())
         ReportAssertion(__FILE__, __PRETTY_FUNCTION__, __LINE__, "bResult != State.m_bHasError");
-    // Script code the native ran has reported its own errors; none may leak into this call.
-    if (JS_IsExceptionPending(cx))
-        scripting->HandleError();
-    if (!result)
-        return JSUtil::ThrowError(cx, "%s", GetError());
-    const CArgument* first = state.GetReturnValue().GetAt(0);
-    if (!first) {
-        args.rval().setUndefined();
-        return true;
-    }
-    return converter.SetJSReturnValue(first, args.rval());
+    if (!NativeCallSucceeded(cx, scripting, result))
+        return false;
+    return converter.SetCallResult(state, args.rval());
 }
 
 const ReflectedFunction* FunctionOf(const JS::CallArgs& args)
@@ -84,49 +72,29 @@ const ReflectedProperty* PropertyOf(const JS::CallArgs& args)
     return static_cast<const ReflectedProperty*>(js::GetFunctionNativeReserved(&args.callee(), 0).toPrivate());
 }
 
-bool MethodFunctionStatic(JSContext* cx, unsigned argc, JS::Value* vp)
+// Reflected functions and property accessors; `ThisCall` for those of instances (not of the class).
+template <bool ThisCall>
+bool MethodFunction(JSContext* cx, unsigned argc, JS::Value* vp)
 {
     JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
     const ReflectedFunction* function = FunctionOf(args);
-    return CallReflected(cx, args, function->GetFunction(), function->GetPrivate(), false, eArguments::All);
+    return CallReflected(cx, args, function->GetFunction(), function->GetPrivate(), ThisCall, eArguments::All);
 }
 
-bool MethodFunctionThiscall(JSContext* cx, unsigned argc, JS::Value* vp)
-{
-    JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-    const ReflectedFunction* function = FunctionOf(args);
-    return CallReflected(cx, args, function->GetFunction(), function->GetPrivate(), true, eArguments::All);
-}
-
-bool MethodGetStatic(JSContext* cx, unsigned argc, JS::Value* vp)
+template <bool ThisCall>
+bool MethodGet(JSContext* cx, unsigned argc, JS::Value* vp)
 {
     JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
     const ReflectedProperty* property = PropertyOf(args);
-    return CallReflected(cx, args, property->GetGetter(), property->GetPrivate(), false, eArguments::None);
+    return CallReflected(cx, args, property->GetGetter(), property->GetPrivate(), ThisCall, eArguments::None);
 }
 
-bool MethodGetThiscall(JSContext* cx, unsigned argc, JS::Value* vp)
+template <bool ThisCall>
+bool MethodSet(JSContext* cx, unsigned argc, JS::Value* vp)
 {
     JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
     const ReflectedProperty* property = PropertyOf(args);
-    return CallReflected(cx, args, property->GetGetter(), property->GetPrivate(), true, eArguments::None);
-}
-
-bool MethodSetStatic(JSContext* cx, unsigned argc, JS::Value* vp)
-{
-    JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-    const ReflectedProperty* property = PropertyOf(args);
-    if (!CallReflected(cx, args, property->GetSetter(), property->GetPrivate(), false, eArguments::First))
-        return false;
-    args.rval().setUndefined();
-    return true;
-}
-
-bool MethodSetThiscall(JSContext* cx, unsigned argc, JS::Value* vp)
-{
-    JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-    const ReflectedProperty* property = PropertyOf(args);
-    if (!CallReflected(cx, args, property->GetSetter(), property->GetPrivate(), true, eArguments::First))
+    if (!CallReflected(cx, args, property->GetSetter(), property->GetPrivate(), ThisCall, eArguments::First))
         return false;
     args.rval().setUndefined();
     return true;
@@ -153,17 +121,13 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 
     CJSScriptEnvironment* environment = scripting->GetCurrentEnvironment();
     CJSConverter converter(cx, scripting, environment);
-    auto arguments = MakeStrong<CArgumentArray>(args.length());
-    for (unsigned i = 0; i < args.length(); ++i) {
-        if (!converter.AddJSValue(args[i], *arguments))
-            return false;
-    }
+    Strong<CArgumentArray> arguments = converter.ConvertCallArguments(args, args.length());
+    if (!arguments)
+        return false;
     CNativeState state(scripting->GetScripting(), environment ? environment->m_pResource : nullptr, arguments);
     const bool result = constructor.m_Function.Call(&state, int(arguments->GetArrayCount()), constructor.m_pPrivate);
-    if (JS_IsExceptionPending(cx))
-        scripting->HandleError();
-    if (!result)
-        return JSUtil::ThrowError(cx, "%s", GetError());
+    if (!NativeCallSucceeded(cx, scripting, result))
+        return false;
     const CArgument* first = state.GetReturnValue().GetAt(0);
     CBaseObject* native = first && first->IsObject() ? first->ToObject() : nullptr;
     CJSScriptingClass* binding = native ? scripting->GetClass(native->GetReflectedClass()) : nullptr;
@@ -349,7 +313,7 @@ unsigned GetArity(const ScriptFunction& function)
 bool RegisterJSFunction(JSContext* cx, JS::HandleObject target, const ReflectedFunction* function, bool isStatic)
 {
     const std::string name = function->GetName() ? function->GetName() : "";
-    JS::RootedObject object(cx, NewMemberFunction(cx, isStatic ? MethodFunctionStatic : MethodFunctionThiscall,
+    JS::RootedObject object(cx, NewMemberFunction(cx, isStatic ? MethodFunction<false> : MethodFunction<true>,
                                                   GetArity(function->GetFunction()), name, function));
     if (!object || !JS_DefineProperty(cx, target, name.c_str(), object, JSPROP_READONLY))
         return false;
@@ -359,13 +323,13 @@ bool RegisterJSFunction(JSContext* cx, JS::HandleObject target, const ReflectedF
 bool RegisterJSProperty(JSContext* cx, JS::HandleObject target, const ReflectedProperty* property, const char* name,
                         bool isStatic)
 {
-    JS::RootedObject getter(cx, NewMemberFunction(cx, isStatic ? MethodGetStatic : MethodGetThiscall, 0,
+    JS::RootedObject getter(cx, NewMemberFunction(cx, isStatic ? MethodGet<false> : MethodGet<true>, 0,
                                                   std::string("get ") + name, property));
     if (!getter || (!isStatic && !JS_FreezeObject(cx, getter)))
         return false;
     JS::RootedObject setter(cx);
     if (property->GetSetter().GetNative() || property->GetSetter().GetModuleNative()) {
-        setter = NewMemberFunction(cx, isStatic ? MethodSetStatic : MethodSetThiscall, 1, std::string("set ") + name,
+        setter = NewMemberFunction(cx, isStatic ? MethodSet<false> : MethodSet<true>, 1, std::string("set ") + name,
                                    property);
         if (!setter || (!isStatic && !JS_FreezeObject(cx, setter)))
             return false;

@@ -26,6 +26,41 @@ SQRESULT Fail(HSQUIRRELVM v, const char* msg) {
 
 bool IsCallable(const SQObject& o) { return o._type == OT_CLOSURE || o._type == OT_NATIVECLOSURE; }
 
+// The value at idx when it has type `t`, held in `hold` while the call changes the stack; null with `error`
+// raised otherwise.
+SQObjectPtr* TypedAt(HSQUIRRELVM v, SQInteger idx, SQObjectType t, const char* error, SQObjectPtr& hold) {
+    hold = v->StackGet(idx);
+    if (hold._type == t)
+        return &hold;
+    Fail(v, error);
+    return nullptr;
+}
+std::vector<SQObjectPtr>* ArrayAt(HSQUIRRELVM v, SQInteger idx, SQObjectPtr& hold) {
+    return TypedAt(v, idx, OT_ARRAY, "array expected", hold) ? &AsArray(hold)->_values : nullptr;
+}
+CSqClass* ClassAt(HSQUIRRELVM v, SQInteger idx, SQObjectPtr& hold) {
+    return TypedAt(v, idx, OT_CLASS, "class expected", hold) ? AsClass(hold) : nullptr;
+}
+
+// Reads the value at idx into *out when it has type `t`; the getters fail quietly, without an error.
+template <typename T, typename F>
+SQRESULT ReadTyped(HSQUIRRELVM v, SQInteger idx, SQObjectType t, T* out, F read) {
+    const SQObjectPtr& o = v->StackGet(idx);
+    if (o._type != t)
+        return SQ_ERROR;
+    *out = read(o);
+    return SQ_OK;
+}
+
+// A machine operation on the value at idx whose result is pushed (typeof, tostring, clone).
+SQRESULT PushOperation(HSQUIRRELVM v, SQInteger idx, bool (CSqVM::*op)(SQObjectPtr, SQObjectPtr&)) {
+    SQObjectPtr res;
+    if (!(v->*op)(v->StackGet(idx), res))
+        return SQ_ERROR;
+    v->Push(res);
+    return SQ_OK;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- machines
@@ -353,13 +388,7 @@ void sq_pushthread(HSQUIRRELVM v, HSQUIRRELVM thread) { v->Push(SQObjectPtr(thre
 
 SQObjectType sq_gettype(HSQUIRRELVM v, SQInteger idx) { return v->StackGet(idx)._type; }
 
-SQRESULT sq_typeof(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr res;
-    if (!v->TypeOf(v->StackGet(idx), res))
-        return SQ_ERROR;
-    v->Push(res);
-    return SQ_OK;
-}
+SQRESULT sq_typeof(HSQUIRRELVM v, SQInteger idx) { return PushOperation(v, idx, &CSqVM::TypeOf); }
 
 SQInteger sq_getsize(HSQUIRRELVM v, SQInteger idx) {
     const SQObjectPtr& o = v->StackGet(idx);
@@ -377,10 +406,11 @@ SQInteger sq_getsize(HSQUIRRELVM v, SQInteger idx) {
 SQHash sq_gethash(HSQUIRRELVM v, SQInteger idx) { return HashKey(v->StackGet(idx)); }
 
 SQRESULT sq_getbase(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr o = v->StackGet(idx);
-    if (o._type != OT_CLASS)
-        return Fail(v, "class expected");
-    v->Push(AsClass(o)->_base);
+    SQObjectPtr o;
+    CSqClass* c = ClassAt(v, idx, o);
+    if (!c)
+        return SQ_ERROR;
+    v->Push(c->_base);
     return SQ_OK;
 }
 
@@ -391,30 +421,18 @@ SQBool sq_instanceof(HSQUIRRELVM v) {
     return r ? SQTrue : SQFalse;
 }
 
-SQRESULT sq_tostring(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr res;
-    if (!v->ToString(v->StackGet(idx), res))
-        return SQ_ERROR;
-    v->Push(res);
-    return SQ_OK;
-}
+SQRESULT sq_tostring(HSQUIRRELVM v, SQInteger idx) { return PushOperation(v, idx, &CSqVM::ToString); }
 
 void sq_tobool(HSQUIRRELVM v, SQInteger idx, SQBool* b) { *b = IsFalse(v->StackGet(idx)) ? SQFalse : SQTrue; }
 
 SQRESULT sq_getstring(HSQUIRRELVM v, SQInteger idx, const SQChar** c) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_STRING)
-        return SQ_ERROR;
-    *c = StrOf(o);
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_STRING, c, [](const SQObject& o) { return StrOf(o); });
 }
 
 SQRESULT sq_getstringandsize(HSQUIRRELVM v, SQInteger idx, const SQChar** c, SQInteger* size) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_STRING)
+    if (SQ_FAILED(sq_getstring(v, idx, c)))
         return SQ_ERROR;
-    *c = StrOf(o);
-    *size = AsString(o)->_len;
+    *size = AsString(v->StackGet(idx))->_len;
     return SQ_OK;
 }
 
@@ -440,57 +458,63 @@ SQRESULT sq_getfloat(HSQUIRRELVM v, SQInteger idx, SQFloat* f) {
 }
 
 SQRESULT sq_getbool(HSQUIRRELVM v, SQInteger idx, SQBool* b) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_BOOL)
-        return SQ_ERROR;
-    *b = AsInt(o) ? SQTrue : SQFalse;
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_BOOL, b, [](const SQObject& o) { return AsInt(o) ? SQTrue : SQFalse; });
 }
 
 SQRESULT sq_getthread(HSQUIRRELVM v, SQInteger idx, HSQUIRRELVM* thread) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_THREAD)
-        return SQ_ERROR;
-    *thread = AsThread(o);
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_THREAD, thread, [](const SQObject& o) { return AsThread(o); });
 }
 
 SQRESULT sq_getuserpointer(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_USERPOINTER)
-        return SQ_ERROR;
-    *p = o._unVal.pUserPointer;
-    return SQ_OK;
+    return ReadTyped(v, idx, OT_USERPOINTER, p, [](const SQObject& o) { return o._unVal.pUserPointer; });
 }
 
 SQRESULT sq_getuserdata(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer* typetag) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_USERDATA)
+    if (SQ_FAILED(ReadTyped(v, idx, OT_USERDATA, p, [](const SQObject& o) { return o._unVal.pUserData->Data(); })))
         return SQ_ERROR;
-    *p = o._unVal.pUserData->Data();
     if (typetag)
-        *typetag = o._unVal.pUserData->_typetag;
+        *typetag = v->StackGet(idx)._unVal.pUserData->_typetag;
     return SQ_OK;
 }
 
+namespace {
+// Where user data, a class or an instance (its class) keeps its type tag; null for other values.
+SQUserPointer* TypeTagSlot(const SQObject& o) {
+    switch (o._type) {
+    case OT_USERDATA: return &o._unVal.pUserData->_typetag;
+    case OT_CLASS: return &o._unVal.pClass->_typetag;
+    case OT_INSTANCE: return &o._unVal.pInstance->Class()->_typetag;
+    default: return nullptr;
+    }
+}
+
+// Where user data, a class or an instance keeps its release hook; null for other values.
+SQRELEASEHOOK* ReleaseHookSlot(const SQObject& o) {
+    switch (o._type) {
+    case OT_USERDATA: return &o._unVal.pUserData->_hook;
+    case OT_INSTANCE: return &AsInstance(o)->_hook;
+    case OT_CLASS: return &AsClass(o)->_hook;
+    default: return nullptr;
+    }
+}
+} // namespace
+
 SQRESULT sq_settypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer typetag) {
     const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type == OT_USERDATA)
-        o._unVal.pUserData->_typetag = typetag;
-    else if (o._type == OT_CLASS)
-        AsClass(o)->_typetag = typetag;
-    else
+    // an instance's tag is its class's, set on the class
+    SQUserPointer* slot = o._type == OT_INSTANCE ? nullptr : TypeTagSlot(o);
+    if (!slot)
         return Fail(v, "invalid object type");
+    *slot = typetag;
     return SQ_OK;
 }
 
 SQRESULT sq_getobjtypetag(const HSQOBJECT* o, SQUserPointer* typetag) {
-    switch (o->_type) {
-    case OT_USERDATA: *typetag = o->_unVal.pUserData->_typetag; return SQ_OK;
-    case OT_CLASS: *typetag = o->_unVal.pClass->_typetag; return SQ_OK;
-    case OT_INSTANCE: *typetag = o->_unVal.pInstance->Class()->_typetag; return SQ_OK;
-    default: return SQ_ERROR;
-    }
+    SQUserPointer* slot = TypeTagSlot(*o);
+    if (!slot)
+        return SQ_ERROR;
+    *typetag = *slot;
+    return SQ_OK;
 }
 
 SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag) {
@@ -500,24 +524,13 @@ SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag) {
 }
 
 void sq_setreleasehook(HSQUIRRELVM v, SQInteger idx, SQRELEASEHOOK hook) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type == OT_USERDATA)
-        o._unVal.pUserData->_hook = hook;
-    else if (o._type == OT_INSTANCE)
-        AsInstance(o)->_hook = hook;
-    else if (o._type == OT_CLASS)
-        AsClass(o)->_hook = hook;
+    if (SQRELEASEHOOK* slot = ReleaseHookSlot(v->StackGet(idx)))
+        *slot = hook;
 }
 
 SQRELEASEHOOK sq_getreleasehook(HSQUIRRELVM v, SQInteger idx) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type == OT_USERDATA)
-        return o._unVal.pUserData->_hook;
-    if (o._type == OT_INSTANCE)
-        return AsInstance(o)->_hook;
-    if (o._type == OT_CLASS)
-        return AsClass(o)->_hook;
-    return nullptr;
+    SQRELEASEHOOK* slot = ReleaseHookSlot(v->StackGet(idx));
+    return slot ? *slot : nullptr;
 }
 
 SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars) {
@@ -556,12 +569,10 @@ SQRESULT sq_setnativeclosurename(HSQUIRRELVM v, SQInteger idx, const SQChar* nam
 }
 
 SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) {
-    if (level < 0 || level >= static_cast<SQInteger>(v->_callstack.size()))
+    const SQCallInfo* ci = v->FrameAt(level);
+    if (!ci || !ci->_closure)
         return SQ_ERROR;
-    const SQCallInfo& ci = v->_callstack[v->_callstack.size() - 1 - static_cast<size_t>(level)];
-    if (!ci._closure)
-        return SQ_ERROR;
-    CSqFunctionProto* p = ci._closure->Proto();
+    CSqFunctionProto* p = ci->_closure->Proto();
     fi->funcid = p;
     fi->name = p->_name._type == OT_STRING ? StrOf(p->_name) : "unknown";
     fi->source = p->_sourcename._type == OT_STRING ? StrOf(p->_sourcename) : "unknown";
@@ -598,12 +609,13 @@ SQRESULT sq_getinstanceup(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUser
 }
 
 SQRESULT sq_setclassudsize(HSQUIRRELVM v, SQInteger idx, SQInteger udsize) {
-    const SQObjectPtr& o = v->StackGet(idx);
-    if (o._type != OT_CLASS)
-        return Fail(v, "class expected");
-    if (AsClass(o)->_locked)
+    SQObjectPtr o;
+    CSqClass* c = ClassAt(v, idx, o);
+    if (!c)
+        return SQ_ERROR;
+    if (c->_locked)
         return Fail(v, "the class is locked");
-    AsClass(o)->_udsize = udsize < 0 ? 0 : udsize;
+    c->_udsize = udsize < 0 ? 0 : udsize;
     return SQ_OK;
 }
 
@@ -622,35 +634,38 @@ SQRESULT sq_newclass(HSQUIRRELVM v, SQBool hasbase) {
 }
 
 SQRESULT sq_createinstance(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr o = v->StackGet(idx);
-    if (o._type != OT_CLASS)
-        return Fail(v, "class expected");
-    v->Push(SQObjectPtr(AsClass(o)->CreateInstance()));
+    SQObjectPtr o;
+    CSqClass* c = ClassAt(v, idx, o);
+    if (!c)
+        return SQ_ERROR;
+    v->Push(SQObjectPtr(c->CreateInstance()));
     return SQ_OK;
 }
 
 SQRESULT sq_setattributes(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr o = v->StackGet(idx);
-    if (o._type != OT_CLASS)
-        return Fail(v, "class expected");
+    SQObjectPtr o;
+    CSqClass* c = ClassAt(v, idx, o);
+    if (!c)
+        return SQ_ERROR;
     SQObjectPtr key = v->StackGet(-2);
     SQObjectPtr val = v->StackGet(-1);
     v->Pop(2);
     SQObjectPtr old;
-    if (!AsClass(o)->GetAttributes(key, old) || !AsClass(o)->SetAttributes(key, val))
+    if (!c->GetAttributes(key, old) || !c->SetAttributes(key, val))
         return Fail(v, "wrong index");
     v->Push(old);
     return SQ_OK;
 }
 
 SQRESULT sq_getattributes(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr o = v->StackGet(idx);
-    if (o._type != OT_CLASS)
-        return Fail(v, "class expected");
+    SQObjectPtr o;
+    CSqClass* c = ClassAt(v, idx, o);
+    if (!c)
+        return SQ_ERROR;
     SQObjectPtr key = v->StackGet(-1);
     v->Pop();
     SQObjectPtr attrs;
-    if (!AsClass(o)->GetAttributes(key, attrs))
+    if (!c->GetAttributes(key, attrs))
         return Fail(v, "wrong index");
     v->Push(attrs);
     return SQ_OK;
@@ -670,33 +685,21 @@ void sq_weakref(HSQUIRRELVM v, SQInteger idx) {
 }
 
 SQRESULT sq_getdefaultdelegate(HSQUIRRELVM v, SQObjectType t) {
-    CSqSharedState* ss = v->_ss;
-    switch (t) {
-    case OT_TABLE: v->Push(ss->_table_default_delegate); break;
-    case OT_ARRAY: v->Push(ss->_array_default_delegate); break;
-    case OT_STRING: v->Push(ss->_string_default_delegate); break;
-    case OT_INTEGER:
-    case OT_FLOAT:
-    case OT_BOOL: v->Push(ss->_number_default_delegate); break;
-    case OT_GENERATOR: v->Push(ss->_generator_default_delegate); break;
-    case OT_CLOSURE:
-    case OT_NATIVECLOSURE: v->Push(ss->_closure_default_delegate); break;
-    case OT_THREAD: v->Push(ss->_thread_default_delegate); break;
-    case OT_CLASS: v->Push(ss->_class_default_delegate); break;
-    case OT_INSTANCE: v->Push(ss->_instance_default_delegate); break;
-    case OT_WEAKREF: v->Push(ss->_weakref_default_delegate); break;
-    default: return Fail(v, "the type doesn't have a default delegate");
-    }
+    const SQObjectPtr* d = v->_ss->DefaultDelegate(t);
+    if (!d)
+        return Fail(v, "the type doesn't have a default delegate");
+    v->Push(*d);
     return SQ_OK;
 }
 
 SQRESULT sq_getmemberhandle(HSQUIRRELVM v, SQInteger idx, SQMemberHandle* handle) {
-    SQObjectPtr o = v->StackGet(idx);
-    if (o._type != OT_CLASS)
-        return Fail(v, "class expected");
+    SQObjectPtr o;
+    CSqClass* c = ClassAt(v, idx, o);
+    if (!c)
+        return SQ_ERROR;
     SQObjectPtr key = v->StackGet(-1);
     v->Pop();
-    SQObjectPtr* ref = AsTable(AsClass(o)->_members)->Find(key);
+    SQObjectPtr* ref = c->MemberRef(key);
     if (!ref)
         return Fail(v, "wrong index");
     handle->_static = MemberIsField(AsInt(*ref)) ? SQFalse : SQTrue;
@@ -799,27 +802,32 @@ SQRESULT sq_set(HSQUIRRELVM v, SQInteger idx) {
     return v->Set(self, key, val, 0) ? SQ_OK : SQ_ERROR;
 }
 
-SQRESULT sq_get(HSQUIRRELVM v, SQInteger idx) {
+namespace {
+// Replaces the key on top with what the object at idx holds under it.
+SQRESULT GetToTop(HSQUIRRELVM v, SQInteger idx, int flags) {
     SQObjectPtr self = v->StackGet(idx);
     SQObjectPtr key = v->StackGet(-1);
     v->Pop();
     SQObjectPtr res;
-    if (!v->Get(self, key, res, 0))
+    if (!v->Get(self, key, res, flags))
         return SQ_ERROR;
     v->Push(res);
     return SQ_OK;
 }
 
-SQRESULT sq_rawget(HSQUIRRELVM v, SQInteger idx) {
+// Adds the member key, value, attributes (the top three) to the class at idx.
+SQRESULT NewMemberFromTop(HSQUIRRELVM v, SQInteger idx, SQBool bstatic, bool raw) {
     SQObjectPtr self = v->StackGet(idx);
-    SQObjectPtr key = v->StackGet(-1);
-    v->Pop();
-    SQObjectPtr res;
-    if (!v->Get(self, key, res, GET_RAW))
-        return SQ_ERROR;
-    v->Push(res);
-    return SQ_OK;
+    SQObjectPtr key = v->StackGet(-3);
+    SQObjectPtr val = v->StackGet(-2);
+    SQObjectPtr attrs = v->StackGet(-1);
+    v->Pop(3);
+    return v->NewMember(self, key, val, attrs, bstatic != 0, raw) ? SQ_OK : SQ_ERROR;
 }
+} // namespace
+
+SQRESULT sq_get(HSQUIRRELVM v, SQInteger idx) { return GetToTop(v, idx, 0); }
+SQRESULT sq_rawget(HSQUIRRELVM v, SQInteger idx) { return GetToTop(v, idx, GET_RAW); }
 
 SQRESULT sq_rawset(HSQUIRRELVM v, SQInteger idx) {
     SQObjectPtr self = v->StackGet(idx);
@@ -858,72 +866,64 @@ SQRESULT sq_rawdeleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
 }
 
 SQRESULT sq_newmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
-    SQObjectPtr self = v->StackGet(idx);
-    SQObjectPtr key = v->StackGet(-3);
-    SQObjectPtr val = v->StackGet(-2);
-    SQObjectPtr attrs = v->StackGet(-1);
-    v->Pop(3);
-    return v->NewMember(self, key, val, attrs, bstatic != 0, false) ? SQ_OK : SQ_ERROR;
+    return NewMemberFromTop(v, idx, bstatic, false);
 }
-
 SQRESULT sq_rawnewmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
-    SQObjectPtr self = v->StackGet(idx);
-    SQObjectPtr key = v->StackGet(-3);
-    SQObjectPtr val = v->StackGet(-2);
-    SQObjectPtr attrs = v->StackGet(-1);
-    v->Pop(3);
-    return v->NewMember(self, key, val, attrs, bstatic != 0, true) ? SQ_OK : SQ_ERROR;
+    return NewMemberFromTop(v, idx, bstatic, true);
 }
 
 SQRESULT sq_arrayappend(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr arr = v->StackGet(idx);
-    if (arr._type != OT_ARRAY)
-        return Fail(v, "array expected");
-    AsArray(arr)->_values.push_back(v->StackGet(-1));
+    SQObjectPtr arr;
+    auto* vals = ArrayAt(v, idx, arr);
+    if (!vals)
+        return SQ_ERROR;
+    vals->push_back(v->StackGet(-1));
     v->Pop();
     return SQ_OK;
 }
 
 SQRESULT sq_arraypop(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
-    SQObjectPtr arr = v->StackGet(idx);
-    if (arr._type != OT_ARRAY)
-        return Fail(v, "array expected");
-    auto& vals = AsArray(arr)->_values;
-    if (vals.empty())
+    SQObjectPtr arr;
+    auto* vals = ArrayAt(v, idx, arr);
+    if (!vals)
+        return SQ_ERROR;
+    if (vals->empty())
         return Fail(v, "empty array");
-    SQObjectPtr last = std::move(vals.back());
-    vals.pop_back();
+    SQObjectPtr last = std::move(vals->back());
+    vals->pop_back();
     if (pushval)
         v->Push(last);
     return SQ_OK;
 }
 
 SQRESULT sq_arrayresize(HSQUIRRELVM v, SQInteger idx, SQInteger newsize) {
-    SQObjectPtr arr = v->StackGet(idx);
-    if (arr._type != OT_ARRAY)
-        return Fail(v, "array expected");
+    SQObjectPtr arr;
+    auto* vals = ArrayAt(v, idx, arr);
+    if (!vals)
+        return SQ_ERROR;
     if (newsize < 0)
         return Fail(v, "negative size");
     if (newsize > kMaxArrayApiSize)
         return Fail(v, "size too big");
-    AsArray(arr)->_values.resize(static_cast<size_t>(newsize));
+    vals->resize(static_cast<size_t>(newsize));
     return SQ_OK;
 }
 
 SQRESULT sq_arrayreverse(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr arr = v->StackGet(idx);
-    if (arr._type != OT_ARRAY)
-        return Fail(v, "array expected");
-    auto& vals = AsArray(arr)->_values;
-    std::reverse(vals.begin(), vals.end());
+    SQObjectPtr arr;
+    auto* vals = ArrayAt(v, idx, arr);
+    if (!vals)
+        return SQ_ERROR;
+    std::reverse(vals->begin(), vals->end());
     return SQ_OK;
 }
 
 SQRESULT sq_arrayremove(HSQUIRRELVM v, SQInteger idx, SQInteger itemidx) {
-    SQObjectPtr arr = v->StackGet(idx);
-    if (arr._type != OT_ARRAY)
-        return Fail(v, "array expected");
-    auto& vals = AsArray(arr)->_values;
+    SQObjectPtr arr;
+    auto* found = ArrayAt(v, idx, arr);
+    if (!found)
+        return SQ_ERROR;
+    auto& vals = *found;
     if (itemidx < 0 || itemidx >= static_cast<SQInteger>(vals.size()))
         return Fail(v, "index out of range");
     vals.erase(vals.begin() + itemidx);
@@ -931,10 +931,11 @@ SQRESULT sq_arrayremove(HSQUIRRELVM v, SQInteger idx, SQInteger itemidx) {
 }
 
 SQRESULT sq_arrayinsert(HSQUIRRELVM v, SQInteger idx, SQInteger destpos) {
-    SQObjectPtr arr = v->StackGet(idx);
-    if (arr._type != OT_ARRAY)
-        return Fail(v, "array expected");
-    auto& vals = AsArray(arr)->_values;
+    SQObjectPtr arr;
+    auto* found = ArrayAt(v, idx, arr);
+    if (!found)
+        return SQ_ERROR;
+    auto& vals = *found;
     if (destpos < 0 || destpos > static_cast<SQInteger>(vals.size()))
         return Fail(v, "index out of range");
     vals.insert(vals.begin() + destpos, v->StackGet(-1));
@@ -970,13 +971,7 @@ SQRESULT sq_getdelegate(HSQUIRRELVM v, SQInteger idx) {
     return SQ_OK;
 }
 
-SQRESULT sq_clone(HSQUIRRELVM v, SQInteger idx) {
-    SQObjectPtr res;
-    if (!v->Clone(v->StackGet(idx), res))
-        return SQ_ERROR;
-    v->Push(res);
-    return SQ_OK;
-}
+SQRESULT sq_clone(HSQUIRRELVM v, SQInteger idx) { return PushOperation(v, idx, &CSqVM::Clone); }
 
 SQRESULT sq_setfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
     SQObjectPtr self = v->StackGet(idx);
@@ -1070,16 +1065,16 @@ SQRESULT sq_resume(HSQUIRRELVM v, SQBool retval, SQBool raiseerror) {
 const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInteger idx) {
     if (level >= v->_callstack.size())
         return nullptr;
-    const SQCallInfo& ci = v->_callstack[v->_callstack.size() - 1 - level];
-    if (!ci._closure)
+    const SQCallInfo* ci = v->FrameAt(static_cast<SQInteger>(level));
+    if (!ci->_closure)
         return nullptr;
-    CSqFunctionProto* p = ci._closure->Proto();
-    size_t pc = ci._ip > p->_code.data() ? static_cast<size_t>(ci._ip - p->_code.data() - 1) : 0;
+    CSqFunctionProto* p = ci->_closure->Proto();
+    size_t pc = ci->Pc();
     SQUnsignedInteger n = 0;
     for (auto& lv : p->_localvarinfos) {
         if (lv.startpc <= pc && pc < lv.endpc) {
             if (n++ == idx) {
-                SQObjectPtr val = v->_stack[static_cast<size_t>(ci._base + lv.reg)];
+                SQObjectPtr val = v->_stack[static_cast<size_t>(ci->_base + lv.reg)];
                 v->Push(val);
                 return StrOf(lv.name);
             }

@@ -19,6 +19,12 @@ void RegisterNatives(HSQUIRRELVM v, const SQRegFunction* funcs) {
     }
 }
 
+void PushLibraryClass(HSQUIRRELVM v, const char& typetag, const SQRegFunction* methods) {
+    sq_newclass(v, SQFalse);
+    sq_settypetag(v, -1, const_cast<char*>(&typetag));
+    RegisterNatives(v, methods);
+}
+
 SQInteger ThrowError(HSQUIRRELVM v, const char* fmt, ...) {
     char buf[512];
     va_list args;
@@ -57,12 +63,12 @@ SQInteger PushStackInfos(HSQUIRRELVM v, CSqVM* target, SQInteger level) {
     t->NewSlot(v->_ss->Str("src"), si.source ? v->_ss->Str(si.source) : v->_ss->Str("unknown"));
     t->NewSlot(v->_ss->Str("line"), SQObjectPtr::Integer(si.line));
     t->NewSlot(v->_ss->Str("column"), SQObjectPtr::Integer(si.column));
-    const SQCallInfo& ci = target->_callstack[target->_callstack.size() - 1 - static_cast<size_t>(level)];
+    const SQCallInfo& ci = *target->FrameAt(level);
     if (ci._closure) {
         CSqTable* locals = CSqTable::Create(v->_ss, 0);
         SQObjectPtr lobj(locals);
         CSqFunctionProto* p = ci._closure->Proto();
-        size_t pc = ci._ip > p->_code.data() ? static_cast<size_t>(ci._ip - p->_code.data() - 1) : 0;
+        size_t pc = ci.Pc();
         for (auto& lv : p->_localvarinfos) {
             if (lv.startpc <= pc && pc < lv.endpc && StrOf(lv.name)[0] != '@')
                 locals->NewSlot(lv.name, target->_stack[static_cast<size_t>(ci._base + lv.reg)]);
@@ -105,23 +111,17 @@ SQInteger base_assert(HSQUIRRELVM v) {
     return sq_throwerror(v, "assertion failed");
 }
 
-SQInteger base_print(HSQUIRRELVM v) {
+// The text form of the argument through the host's print or error function.
+SQInteger PrintWith(HSQUIRRELVM v, SQPRINTFUNCTION out) {
     SQObjectPtr s;
     if (!v->ToString(Arg(v, 2), s))
         return SQ_ERROR;
-    if (v->_ss->_printfunc)
-        v->_ss->_printfunc(v, "%s", StrOf(s));
+    if (out)
+        out(v, "%s", StrOf(s));
     return 0;
 }
-
-SQInteger base_error(HSQUIRRELVM v) {
-    SQObjectPtr s;
-    if (!v->ToString(Arg(v, 2), s))
-        return SQ_ERROR;
-    if (v->_ss->_errorfunc)
-        v->_ss->_errorfunc(v, "%s", StrOf(s));
-    return 0;
-}
+SQInteger base_print(HSQUIRRELVM v) { return PrintWith(v, v->_ss->_printfunc); }
+SQInteger base_error(HSQUIRRELVM v) { return PrintWith(v, v->_ss->_errorfunc); }
 
 SQInteger base_compilestring(HSQUIRRELVM v) {
     const SQObjectPtr& src = Arg(v, 2);
@@ -705,32 +705,33 @@ const SQRegFunction kArrayDelegate[] = {
 
 // ---------------------------------------------------------------- functions
 
-SQInteger closure_call_impl(HSQUIRRELVM v, bool raise) {
-    SQInteger n = ArgCount(v);
-    // the closure is `this` (index 1) and the rest are its parameters: `this` for it first
+// Calls the closure that is `this` with `args` (its `this` first) and returns what it returned.
+SQInteger CallSelfWith(HSQUIRRELVM v, const std::vector<SQObjectPtr>& args, bool raise) {
     SQObjectPtr fn = Arg(v, 1);
-    std::vector<SQObjectPtr> args;
-    for (SQInteger i = 2; i <= n; ++i)
-        args.push_back(Arg(v, i));
-    if (args.empty())
-        args.push_back(v->_roottable);
     SQObjectPtr res;
     if (!v->CallWith(fn, args.data(), static_cast<SQInteger>(args.size()), res, raise))
         return SQ_ERROR;
     return PushResult(v, std::move(res));
 }
+
+SQInteger closure_call_impl(HSQUIRRELVM v, bool raise) {
+    SQInteger n = ArgCount(v);
+    // the closure is `this` (index 1) and the rest are its parameters: `this` for it first
+    std::vector<SQObjectPtr> args;
+    for (SQInteger i = 2; i <= n; ++i)
+        args.push_back(Arg(v, i));
+    if (args.empty())
+        args.push_back(v->_roottable);
+    return CallSelfWith(v, args, raise);
+}
 SQInteger closure_call(HSQUIRRELVM v) { return closure_call_impl(v, true); }
 SQInteger closure_pcall(HSQUIRRELVM v) { return closure_call_impl(v, false); }
 
 SQInteger closure_acall_impl(HSQUIRRELVM v, bool raise) {
-    SQObjectPtr fn = Arg(v, 1);
     std::vector<SQObjectPtr> args = AsArray(Arg(v, 2))->_values;
     if (args.empty())
         return sq_throwerror(v, "the array must contain at least the 'this' parameter");
-    SQObjectPtr res;
-    if (!v->CallWith(fn, args.data(), static_cast<SQInteger>(args.size()), res, raise))
-        return SQ_ERROR;
-    return PushResult(v, std::move(res));
+    return CallSelfWith(v, args, raise);
 }
 SQInteger closure_acall(HSQUIRRELVM v) { return closure_acall_impl(v, true); }
 SQInteger closure_pacall(HSQUIRRELVM v) { return closure_acall_impl(v, false); }
@@ -972,16 +973,11 @@ void CreateDefaultDelegates(CSqVM* v) {
 void RegisterBaseLibrary(CSqVM* v) {
     sq_pushroottable(v);
     RegisterNatives(v, kBaseFuncs);
-    auto set = [&](const char* name, SQObjectPtr val) {
-        sq_pushstring(v, name, -1);
-        v->Push(val);
-        sq_newslot(v, -3, SQFalse);
-    };
-    set("_versionnumber_", SQObjectPtr::Integer(sq_getversion()));
-    set("_version_", v->_ss->Str("Squirrel 3.2 stable"));
-    set("_charsize_", SQObjectPtr::Integer(static_cast<SQInteger>(sizeof(SQChar))));
-    set("_intsize_", SQObjectPtr::Integer(static_cast<SQInteger>(sizeof(SQInteger))));
-    set("_floatsize_", SQObjectPtr::Integer(static_cast<SQInteger>(sizeof(SQFloat))));
+    SetSlot(v, "_versionnumber_", SQObjectPtr::Integer(sq_getversion()));
+    SetSlot(v, "_version_", v->_ss->Str("Squirrel 3.2 stable"));
+    SetSlot(v, "_charsize_", SQObjectPtr::Integer(static_cast<SQInteger>(sizeof(SQChar))));
+    SetSlot(v, "_intsize_", SQObjectPtr::Integer(static_cast<SQInteger>(sizeof(SQInteger))));
+    SetSlot(v, "_floatsize_", SQObjectPtr::Integer(static_cast<SQInteger>(sizeof(SQFloat))));
     sq_pop(v, 1);
 }
 

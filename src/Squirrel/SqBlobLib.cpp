@@ -15,16 +15,6 @@ namespace {
 
 constexpr const char* kBlobClassKey = "std_blob";
 
-SQInteger BlobRelease(SQUserPointer p, SQInteger) {
-    std::unique_ptr<CSqBlobData> owned(static_cast<CSqBlobData*>(p));
-    return 1;
-}
-
-void AttachBlob(HSQUIRRELVM v, SQInteger idx, std::unique_ptr<CSqBlobData> data) {
-    sq_setinstanceup(v, idx, data.release());
-    sq_setreleasehook(v, idx, BlobRelease);
-}
-
 CSqBlobData* Self(HSQUIRRELVM v) { return GetBlobData(v, 1); }
 
 #define BLOB_SELF(b)                                                                                                   \
@@ -40,13 +30,11 @@ SQInteger blob_constructor(HSQUIRRELVM v) {
         return sq_throwerror(v, "cannot create blob with negative size");
     if (size > kMaxScriptAllocation)
         return sq_throwerror(v, "cannot create blob: size too big");
-    SQUserPointer existing = nullptr;
-    sq_getinstanceup(v, 1, &existing, nullptr);
-    if (existing)
+    if (AlreadyOwning(v))
         return sq_throwerror(v, "blob already initialised");
     auto data = std::make_unique<CSqBlobData>();
     data->bytes.resize(static_cast<size_t>(size));
-    AttachBlob(v, 1, std::move(data));
+    AttachOwned(v, 1, std::move(data));
     return 0;
 }
 
@@ -226,7 +214,9 @@ SQInteger blob_writen(HSQUIRRELVM v) {
     return 0;
 }
 
-SQInteger blob__get(HSQUIRRELVM v) {
+// Runs `use` on the byte the key of _get or _set names.
+template <typename F>
+SQInteger OnIndexedByte(HSQUIRRELVM v, F use) {
     BLOB_SELF(b);
     const SQObjectPtr& key = Arg(v, 2);
     if (key._type != OT_INTEGER) {
@@ -236,24 +226,23 @@ SQInteger blob__get(HSQUIRRELVM v) {
     SQInteger idx = AsInt(key);
     if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size()))
         return sq_throwerror(v, "index out of range");
-    sq_pushinteger(v, b->bytes[static_cast<size_t>(idx)]);
-    return 1;
+    return use(b->bytes[static_cast<size_t>(idx)]);
+}
+
+SQInteger blob__get(HSQUIRRELVM v) {
+    return OnIndexedByte(v, [&](uint8_t& byte) -> SQInteger {
+        sq_pushinteger(v, byte);
+        return 1;
+    });
 }
 
 SQInteger blob__set(HSQUIRRELVM v) {
-    BLOB_SELF(b);
-    const SQObjectPtr& key = Arg(v, 2);
-    if (key._type != OT_INTEGER) {
-        sq_pushnull(v);
-        return sq_throwobject(v);
-    }
-    SQInteger idx = AsInt(key);
-    if (idx < 0 || idx >= static_cast<SQInteger>(b->bytes.size()))
-        return sq_throwerror(v, "index out of range");
-    if (!IsNumeric(Arg(v, 3)))
-        return sq_throwerror(v, "number expected");
-    b->bytes[static_cast<size_t>(idx)] = static_cast<uint8_t>(ToInteger(Arg(v, 3)));
-    return 0;
+    return OnIndexedByte(v, [&](uint8_t& byte) -> SQInteger {
+        if (!IsNumeric(Arg(v, 3)))
+            return sq_throwerror(v, "number expected");
+        byte = static_cast<uint8_t>(ToInteger(Arg(v, 3)));
+        return 0;
+    });
 }
 
 SQInteger blob__typeof(HSQUIRRELVM v) {
@@ -278,7 +267,7 @@ SQInteger blob__cloned(HSQUIRRELVM v) {
     if (!original)
         return sq_throwerror(v, "invalid blob");
     auto data = std::make_unique<CSqBlobData>(*original);
-    AttachBlob(v, 1, std::move(data));
+    AttachOwned(v, 1, std::move(data));
     return 0;
 }
 
@@ -384,7 +373,7 @@ bool PushNewBlob(HSQUIRRELVM v, std::vector<uint8_t> data) {
     sq_createinstance(v, -1);
     auto blob = std::make_unique<CSqBlobData>();
     blob->bytes = std::move(data);
-    AttachBlob(v, -1, std::move(blob));
+    AttachOwned(v, -1, std::move(blob));
     sq_remove(v, -2); // class
     sq_remove(v, -2); // registry
     return true;
@@ -396,9 +385,7 @@ using namespace Squirrel;
 
 SQRESULT sqstd_register_bloblib(HSQUIRRELVM v) {
     sq_pushstring(v, "blob", -1);
-    sq_newclass(v, SQFalse);
-    sq_settypetag(v, -1, const_cast<char*>(&kBlobTypeTag));
-    RegisterNatives(v, kBlobMethods);
+    PushLibraryClass(v, kBlobTypeTag, kBlobMethods);
     // the registry keeps the class so that natives can make blobs even when scripts drop the global
     sq_pushregistrytable(v);
     sq_pushstring(v, "std_blob", -1);

@@ -65,6 +65,12 @@ public:
         return true;
     }
     bool HasMetaMethod(eMetaMethod mt) const { return _metamethods[mt]._type != OT_NULL; }
+    // The entry of member `key` in _members ((index << 2) | kind), or null.
+    SQ_HOT SQObjectPtr* MemberRef(const SQObject& key) {
+        return _members._type == OT_TABLE ? AsTable(_members)->Find(key) : nullptr;
+    }
+    // The class's record of member `key`: a field's default or a method/static slot; null when there is none.
+    SQClassMember* FindMember(const SQObject& key);
 
     SQObjectPtr _base;
     SQObjectPtr _members; // table: name -> (index << 2) | kind
@@ -92,16 +98,25 @@ public:
     CSqClass* Class() const { return _class._unVal.pClass; }
     bool Get(const SQObject& key, SQObjectPtr& val);
     bool Set(const SQObject& key, const SQObject& val);
-    // The slot of a field, for the bytecode loop's fast paths; null when `key` is not a field.
-    __attribute__((always_inline)) SQObjectPtr* FieldSlot(const SQObject& key) {
+    // Where the value of member `key` lives: this instance's field or the class's method/static slot; null
+    // when there is none. `field` tells which of the two it is.
+    SQ_HOT SQObjectPtr* MemberSlot(const SQObject& key, bool& field) {
         CSqClass* cls = Class();
-        if (cls->_members._type != OT_TABLE)
-            return nullptr;
-        SQObjectPtr* ref = AsTable(cls->_members)->Find(key);
-        if (!ref || !MemberIsField(AsInt(*ref)))
+        SQObjectPtr* ref = cls->MemberRef(key);
+        field = false;
+        if (!ref)
             return nullptr;
         size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-        return idx < _values.size() ? &_values[idx] : nullptr;
+        field = MemberIsField(AsInt(*ref));
+        if (field)
+            return idx < _values.size() ? &_values[idx] : nullptr;
+        return idx < cls->_methods.size() ? &cls->_methods[idx].val : nullptr;
+    }
+    // The slot of a field, for the bytecode loop's fast paths; null when `key` is not a field.
+    SQ_HOT SQObjectPtr* FieldSlot(const SQObject& key) {
+        bool field;
+        SQObjectPtr* slot = MemberSlot(key, field);
+        return field ? slot : nullptr;
     }
     bool InstanceOf(const CSqClass* c) const;
     CSqInstance* Clone();

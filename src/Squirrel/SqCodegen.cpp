@@ -308,6 +308,30 @@ private:
         }
         return {false, GenAny(n)};
     }
+    // The object of a member expression in a register: the root table for `::name`.
+    int GenMemberObject(SQNode* member) {
+        if (member->a)
+            return GenAny(member->a);
+        int obj = AllocReg();
+        SetPos(member);
+        Emit(OP_LOADROOT, obj);
+        return obj;
+    }
+    // An assigned value: built in `target` when the assignment's own value is wanted, else wherever is cheapest.
+    SQOperand GenValue(SQNode* value, int target, bool needValue) {
+        if (!needValue)
+            return GenRK(value);
+        Gen(value, target);
+        return {false, target};
+    }
+    // A name that is assigned to: constants cannot be.
+    SQVarRef ResolveAssignable(SQNode* ident, const SQNode* pos) {
+        SQVarRef ref = Resolve(ident->str);
+        SetPos(pos);
+        if (ref.kind == SQVarRef::CONST)
+            Error("can't assign to the constant '" + ident->str + "'");
+        return ref;
+    }
     static uint8_t KFlags(const SQOperand& b, const SQOperand& c) {
         return static_cast<uint8_t>((b.isConst ? FLAG_KB : 0) | (c.isConst ? FLAG_KC : 0));
     }
@@ -332,6 +356,22 @@ private:
     }
     void GenLoopBody(SQNode* body) { GenScoped(body); }
     void GenBreakContinue(SQNode* n, bool isBreak);
+    // An instruction on one operand's register (return, yield, throw).
+    void GenOnOperand(SQNode* n, uint8_t op, int b) {
+        int saved = _fs->freereg;
+        int r = GenAny(n->a);
+        SetPos(n);
+        Emit(op, r, b);
+        FreeTo(saved);
+    }
+    // A loop or switch that the break (and, for loops, continue) statements inside it leave.
+    void BeginLoop(bool isSwitch) { _fs->loops.push_back({{}, {}, _fs->trapDepth, _fs->nactive, isSwitch}); }
+    void EndLoop(int continuePc) {
+        SQLoopInfo loop = std::move(_fs->loops.back());
+        _fs->loops.pop_back();
+        PatchAll(loop.continues, continuePc);
+        PatchAll(loop.breaks, Pc());
+    }
 
     CSqVM* _vm;
     CSqSharedState* _ss;
@@ -460,14 +500,7 @@ void CSqCodegen::Gen(SQNode* n, int target) {
             LoadConst(cv, target);
             return;
         }
-        int obj;
-        if (!n->a) {
-            obj = AllocReg();
-            SetPos(n);
-            Emit(OP_LOADROOT, obj);
-        } else {
-            obj = GenAny(n->a);
-        }
+        int obj = GenMemberObject(n);
         SQOperand key = GenRK(n->b);
         SetPos(n);
         Emit(OP_GET, target, obj, key.index, key.isConst ? FLAG_KC : 0);
@@ -644,10 +677,7 @@ void CSqCodegen::GenAssign(SQNode* n, int target, bool needValue) {
     int op = n->op;
     if (op == '=' || op == TK_NEWSLOT) {
         if (lhs->kind == N_IDENT) {
-            SQVarRef ref = Resolve(lhs->str);
-            SetPos(lhs);
-            if (ref.kind == SQVarRef::CONST)
-                Error("can't assign to the constant '" + lhs->str + "'");
+            SQVarRef ref = ResolveAssignable(lhs, lhs);
             if (op == TK_NEWSLOT && (ref.kind == SQVarRef::LOCAL || ref.kind == SQVarRef::OUTER))
                 Error("can't 'create' a local slot");
             if (ref.kind == SQVarRef::LOCAL) {
@@ -662,13 +692,7 @@ void CSqCodegen::GenAssign(SQNode* n, int target, bool needValue) {
                 Emit(OP_SETOUTER, ref.index, r);
             } else {
                 int name = NameLiteral(lhs->str);
-                SQOperand v;
-                if (needValue) {
-                    Gen(rhs, target);
-                    v = {false, target};
-                } else {
-                    v = GenRK(rhs);
-                }
+                SQOperand v = GenValue(rhs, target, needValue);
                 SetPos(n);
                 if (op == TK_NEWSLOT)
                     Emit(OP_NEWSLOT, 0, name, v.index, static_cast<uint8_t>(FLAG_KB | (v.isConst ? FLAG_KC : 0)));
@@ -679,22 +703,9 @@ void CSqCodegen::GenAssign(SQNode* n, int target, bool needValue) {
             return;
         }
         // member
-        int obj;
-        if (!lhs->a) {
-            obj = AllocReg();
-            SetPos(lhs);
-            Emit(OP_LOADROOT, obj);
-        } else {
-            obj = GenAny(lhs->a);
-        }
+        int obj = GenMemberObject(lhs);
         SQOperand key = GenRK(lhs->b);
-        SQOperand v;
-        if (needValue) {
-            Gen(rhs, target);
-            v = {false, target};
-        } else {
-            v = GenRK(rhs);
-        }
+        SQOperand v = GenValue(rhs, target, needValue);
         SetPos(n);
         Emit(op == TK_NEWSLOT ? OP_NEWSLOT : OP_SET, obj, key.index, v.index, KFlags(key, v));
         FreeTo(saved);
@@ -710,10 +721,7 @@ void CSqCodegen::GenAssign(SQNode* n, int target, bool needValue) {
     default: Error("invalid assignment operator");
     }
     if (lhs->kind == N_IDENT) {
-        SQVarRef ref = Resolve(lhs->str);
-        SetPos(lhs);
-        if (ref.kind == SQVarRef::CONST)
-            Error("can't assign to the constant '" + lhs->str + "'");
+        SQVarRef ref = ResolveAssignable(lhs, lhs);
         if (ref.kind == SQVarRef::LOCAL) {
             SQOperand v = GenRK(rhs);
             SetPos(n);
@@ -739,14 +747,7 @@ void CSqCodegen::GenAssign(SQNode* n, int target, bool needValue) {
         FreeTo(saved);
         return;
     }
-    int obj;
-    if (!lhs->a) {
-        obj = AllocReg();
-        SetPos(lhs);
-        Emit(OP_LOADROOT, obj);
-    } else {
-        obj = GenAny(lhs->a);
-    }
+    int obj = GenMemberObject(lhs);
     SQOperand key = GenRK(lhs->b);
     int t = needValue ? target : AllocReg();
     SetPos(lhs);
@@ -765,10 +766,7 @@ void CSqCodegen::GenIncDec(SQNode* n, int target, bool needValue) {
     int one = AddLiteral(SQObjectPtr::Integer(1));
     SQNode* lhs = n->a;
     if (lhs->kind == N_IDENT) {
-        SQVarRef ref = Resolve(lhs->str);
-        SetPos(n);
-        if (ref.kind == SQVarRef::CONST)
-            Error("can't assign to the constant '" + lhs->str + "'");
+        SQVarRef ref = ResolveAssignable(lhs, n);
         if (ref.kind == SQVarRef::LOCAL) {
             int r = ref.index;
             if (post && needValue) {
@@ -807,14 +805,7 @@ void CSqCodegen::GenIncDec(SQNode* n, int target, bool needValue) {
         FreeTo(saved);
         return;
     }
-    int obj;
-    if (!lhs->a) {
-        obj = AllocReg();
-        SetPos(lhs);
-        Emit(OP_LOADROOT, obj);
-    } else {
-        obj = GenAny(lhs->a);
-    }
+    int obj = GenMemberObject(lhs);
     SQOperand key = GenRK(lhs->b);
     int t = AllocReg();
     SetPos(n);
@@ -844,17 +835,13 @@ void CSqCodegen::GenCall(SQNode* n, int target, bool tail) {
         if (!ConstValue(callee, cv)) {
             uint8_t flags = 0;
             int obj;
-            if (!callee->a) {
-                obj = AllocReg();
-                SetPos(callee);
-                Emit(OP_LOADROOT, obj);
-            } else if (callee->a->kind == N_BASE) {
+            if (callee->a && callee->a->kind == N_BASE) {
                 obj = AllocReg();
                 SetPos(callee->a);
                 Emit(OP_GETBASE, obj);
                 flags = FLAG_THISCALL;
             } else {
-                obj = GenAny(callee->a);
+                obj = GenMemberObject(callee);
             }
             SQOperand key = GenRK(callee->b);
             SetPos(callee);
@@ -909,13 +896,7 @@ void CSqCodegen::GenDelete(SQNode* n, int target) {
         FreeTo(saved);
         return;
     }
-    int obj;
-    if (!n->a) {
-        obj = AllocReg();
-        Emit(OP_LOADROOT, obj);
-    } else {
-        obj = GenAny(n->a);
-    }
+    int obj = GenMemberObject(n);
     SQOperand key = GenRK(n->b);
     SetPos(n);
     Emit(OP_DELETE, t, obj, key.index, key.isConst ? FLAG_KC : 0);
@@ -989,29 +970,20 @@ std::vector<int> CSqCodegen::GenCond(SQNode* n, bool jumpIfTrue) {
             return GenCond(n->a, !jumpIfTrue);
         break;
     case N_AND:
-        if (jumpIfTrue) {
-            std::vector<int> f = GenCond(n->a, false);
-            std::vector<int> t = GenCond(n->b, true);
-            PatchAll(f, Pc());
-            return t;
-        } else {
-            std::vector<int> f = GenCond(n->a, false);
-            std::vector<int> f2 = GenCond(n->b, false);
-            f.insert(f.end(), f2.begin(), f2.end());
-            return f;
+    case N_OR: {
+        if ((n->kind == N_AND) != jumpIfTrue) {
+            // `a && b` is false, and `a || b` true, as soon as either operand is: both jump out
+            std::vector<int> jumps = GenCond(n->a, jumpIfTrue);
+            std::vector<int> more = GenCond(n->b, jumpIfTrue);
+            jumps.insert(jumps.end(), more.begin(), more.end());
+            return jumps;
         }
-    case N_OR:
-        if (jumpIfTrue) {
-            std::vector<int> t = GenCond(n->a, true);
-            std::vector<int> t2 = GenCond(n->b, true);
-            t.insert(t.end(), t2.begin(), t2.end());
-            return t;
-        } else {
-            std::vector<int> t = GenCond(n->a, true);
-            std::vector<int> f = GenCond(n->b, false);
-            PatchAll(t, Pc());
-            return f;
-        }
+        // otherwise the first operand alone decides only the other way: it skips the second
+        std::vector<int> skip = GenCond(n->a, !jumpIfTrue);
+        std::vector<int> jumps = GenCond(n->b, jumpIfTrue);
+        PatchAll(skip, Pc());
+        return jumps;
+    }
     case N_LITERAL: {
         bool truth = !IsFalse(LiteralValue(n->lit));
         SetPos(n);
@@ -1124,29 +1096,23 @@ void CSqCodegen::GenStatement(SQNode* n) {
     case S_WHILE: {
         int j0 = EmitJump();
         int bodyStart = Pc();
-        _fs->loops.push_back({{}, {}, _fs->trapDepth, _fs->nactive, false});
+        BeginLoop(false);
         GenLoopBody(n->b);
         int condPc = Pc();
         PatchJump(j0, condPc);
         std::vector<int> t = GenCond(n->a, true);
         PatchAll(t, bodyStart);
-        SQLoopInfo loop = std::move(_fs->loops.back());
-        _fs->loops.pop_back();
-        PatchAll(loop.continues, condPc);
-        PatchAll(loop.breaks, Pc());
+        EndLoop(condPc);
         return;
     }
     case S_DOWHILE: {
         int bodyStart = Pc();
-        _fs->loops.push_back({{}, {}, _fs->trapDepth, _fs->nactive, false});
+        BeginLoop(false);
         GenLoopBody(n->b);
         int condPc = Pc();
         std::vector<int> t = GenCond(n->a, true);
         PatchAll(t, bodyStart);
-        SQLoopInfo loop = std::move(_fs->loops.back());
-        _fs->loops.pop_back();
-        PatchAll(loop.continues, condPc);
-        PatchAll(loop.breaks, Pc());
+        EndLoop(condPc);
         return;
     }
     case S_FOR: {
@@ -1155,7 +1121,7 @@ void CSqCodegen::GenStatement(SQNode* n) {
             GenStatement(n->a);
         int j0 = n->b ? EmitJump() : -1;
         int bodyStart = Pc();
-        _fs->loops.push_back({{}, {}, _fs->trapDepth, _fs->nactive, false});
+        BeginLoop(false);
         GenLoopBody(n->d);
         int contPc = Pc();
         if (n->c) {
@@ -1169,10 +1135,7 @@ void CSqCodegen::GenStatement(SQNode* n) {
         } else {
             EmitJumpTo(bodyStart);
         }
-        SQLoopInfo loop = std::move(_fs->loops.back());
-        _fs->loops.pop_back();
-        PatchAll(loop.continues, contPc);
-        PatchAll(loop.breaks, Pc());
+        EndLoop(contPc);
         EndScope();
         return;
     }
@@ -1194,7 +1157,7 @@ void CSqCodegen::GenStatement(SQNode* n) {
         int loopPc = Pc();
         int exit1 = EmitSbx(OP_FOREACH, base, 0);
         int exit2 = EmitSbx(OP_POSTFOREACH, base, 0);
-        _fs->loops.push_back({{}, {}, _fs->trapDepth, _fs->nactive, false});
+        BeginLoop(false);
         GenLoopBody(n->b);
         int contPc = Pc();
         SetPos(n);
@@ -1203,10 +1166,7 @@ void CSqCodegen::GenStatement(SQNode* n) {
         EmitJumpTo(loopPc);
         PatchToHere(exit1);
         PatchToHere(exit2);
-        SQLoopInfo loop = std::move(_fs->loops.back());
-        _fs->loops.pop_back();
-        PatchAll(loop.continues, contPc);
-        PatchAll(loop.breaks, Pc());
+        EndLoop(contPc);
         EndScope();
         return;
     }
@@ -1215,7 +1175,7 @@ void CSqCodegen::GenStatement(SQNode* n) {
         int r = AllocReg();
         Gen(n->a, r);
         DeclareLocal("@switch", r);
-        _fs->loops.push_back({{}, {}, _fs->trapDepth, _fs->nactive, true});
+        BeginLoop(true);
         int failJump = -1, fallJump = -1;
         for (size_t i = 0; i < n->list.size(); ++i) {
             if (failJump >= 0)
@@ -1237,9 +1197,7 @@ void CSqCodegen::GenStatement(SQNode* n) {
             PatchToHere(fallJump);
         if (n->c)
             GenScoped(n->c);
-        SQLoopInfo loop = std::move(_fs->loops.back());
-        _fs->loops.pop_back();
-        PatchAll(loop.breaks, Pc());
+        EndLoop(Pc()); // a switch has no continues of its own
         EndScope();
         return;
     }
@@ -1249,22 +1207,14 @@ void CSqCodegen::GenStatement(SQNode* n) {
                 GenCall(n->a, NO_TARGET, true);
                 return;
             }
-            int saved = _fs->freereg;
-            int r = GenAny(n->a);
-            SetPos(n);
-            Emit(OP_RETURN, r, 1);
-            FreeTo(saved);
+            GenOnOperand(n, OP_RETURN, 1);
         } else {
             Emit(OP_RETURN, 0, 0);
         }
         return;
     case S_YIELD:
         if (n->a) {
-            int saved = _fs->freereg;
-            int r = GenAny(n->a);
-            SetPos(n);
-            Emit(OP_YIELD, r, 1);
-            FreeTo(saved);
+            GenOnOperand(n, OP_YIELD, 1);
         } else {
             Emit(OP_YIELD, 0, 0);
         }
@@ -1275,14 +1225,9 @@ void CSqCodegen::GenStatement(SQNode* n) {
     case S_CONTINUE:
         GenBreakContinue(n, false);
         return;
-    case S_THROW: {
-        int saved = _fs->freereg;
-        int r = GenAny(n->a);
-        SetPos(n);
-        Emit(OP_THROW, r);
-        FreeTo(saved);
+    case S_THROW:
+        GenOnOperand(n, OP_THROW, 0);
         return;
-    }
     case S_TRY: {
         int catchReg = _fs->nactive;
         int trap = EmitSbx(OP_PUSHTRAP, catchReg, 0);

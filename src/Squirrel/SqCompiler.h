@@ -64,8 +64,18 @@ private:
     SQNode* ParseTable();
     SQNode* ParseArray();
     SQNode* ParseAttributes();
+    SQNode* ParseClassRest(int line, int col);
     SQNode* ParseClassBody(SQNode* base, SQNode* attrs, int line, int col);
+    SQNode* ParseCaseBody(bool isDefault);
+    // `name.b::c` of a function or class statement: the member it is stored into; `last` gets the final name.
+    SQNode* ParseDefinitionTarget(std::string& last);
+    SQNode* NewSlotStatement(SQNode* target, SQNode* value, int line, int col);
+    // `function name(...)` where the name is the function's own (local functions, table and class members).
+    SQNode* ParseNamedFunction();
+    SQNode* FunctionNode(const std::string& name, int line, int col, bool lambda);
     SQFuncNode* ParseFunctionRest(const std::string& name, int line, int col, bool lambda);
+    // The literal spelled by the current token when it is a number, a string or a boolean.
+    bool ScalarToken(SQLiteral& lit) const;
     SQLiteral ParseScalar();
 
     SQNode* Literal(SQLiteral lit, int line, int col);

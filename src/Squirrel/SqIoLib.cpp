@@ -23,18 +23,6 @@ struct CSqConsoleStream {
 
 const char kStreamTypeTag = 0;
 
-SQInteger StreamRelease(SQUserPointer p, SQInteger) {
-    std::unique_ptr<CSqConsoleStream> owned(static_cast<CSqConsoleStream*>(p));
-    return 1;
-}
-
-CSqConsoleStream* Self(HSQUIRRELVM v) {
-    SQUserPointer p = nullptr;
-    if (SQ_FAILED(sq_getinstanceup(v, 1, &p, const_cast<char*>(&kStreamTypeTag))))
-        return nullptr;
-    return static_cast<CSqConsoleStream*>(p);
-}
-
 FILE* Writer(CSqConsoleStream* s) {
     if (s->which == eStream::ERR) {
         fflush(stdout); // what was printed before stays before
@@ -48,7 +36,7 @@ SQInteger stream_constructor(HSQUIRRELVM v) {
 }
 
 #define STREAM_SELF(s)                                                                                                 \
-    CSqConsoleStream* s = Self(v);                                                                                     \
+    CSqConsoleStream* s = OwnedAt<CSqConsoleStream>(v, 1, kStreamTypeTag);                                             \
     if (!s)                                                                                                            \
         return sq_throwerror(v, "invalid stream");
 
@@ -160,8 +148,7 @@ void AddStream(HSQUIRRELVM v, const char* name, eStream which) {
     sq_createinstance(v, -2);
     auto s = std::make_unique<CSqConsoleStream>();
     s->which = which;
-    sq_setinstanceup(v, -1, s.release());
-    sq_setreleasehook(v, -1, StreamRelease);
+    AttachOwned(v, -1, std::move(s));
     sq_newslot(v, -4, SQFalse);
 }
 
@@ -172,9 +159,7 @@ void AddStream(HSQUIRRELVM v, const char* name, eStream which) {
 using namespace Squirrel;
 
 SQRESULT sqstd_register_iolib(HSQUIRRELVM v) {
-    sq_newclass(v, SQFalse);
-    sq_settypetag(v, -1, const_cast<char*>(&kStreamTypeTag));
-    RegisterNatives(v, kStreamMethods);
+    PushLibraryClass(v, kStreamTypeTag, kStreamMethods);
     AddStream(v, "stdout", eStream::OUT);
     AddStream(v, "stdin", eStream::IN);
     AddStream(v, "stderr", eStream::ERR);

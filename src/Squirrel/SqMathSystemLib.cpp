@@ -113,11 +113,7 @@ SQInteger system_date(HSQUIRRELVM v) {
     if (!ok)
         return sq_throwerror(v, "crt api failure");
     sq_newtable(v);
-    auto field = [&](const char* name, SQInteger value) {
-        sq_pushstring(v, name, -1);
-        sq_pushinteger(v, value);
-        sq_newslot(v, -3, SQFalse);
-    };
+    auto field = [&](const char* name, SQInteger value) { SetSlot(v, name, SQObjectPtr::Integer(value)); };
     field("sec", parts.tm_sec);
     field("min", parts.tm_min);
     field("hour", parts.tm_hour);
@@ -153,12 +149,8 @@ using namespace Squirrel;
 
 SQRESULT sqstd_register_mathlib(HSQUIRRELVM v) {
     RegisterNatives(v, kMathFuncs);
-    sq_pushstring(v, "RAND_MAX", -1);
-    sq_pushinteger(v, kRandMax);
-    sq_newslot(v, -3, SQFalse);
-    sq_pushstring(v, "PI", -1);
-    sq_pushfloat(v, static_cast<SQFloat>(3.14159265358979323846));
-    sq_newslot(v, -3, SQFalse);
+    SetSlot(v, "RAND_MAX", SQObjectPtr::Integer(kRandMax));
+    SetSlot(v, "PI", SQObjectPtr::Float(static_cast<SQFloat>(3.14159265358979323846)));
     return SQ_OK;
 }
 

@@ -324,22 +324,9 @@ public:
     SQObjectType GcType() const override { return OT_TABLE; }
     void Finalize() override;
 
-    __attribute__((always_inline)) SQObjectPtr* Find(const SQObject& key) {
-        if (_count == 0)
-            return nullptr;
-        SQHash h = HashKey(key);
-        size_t i = h & _mask;
-        for (;;) {
-            int32_t e = _index[i];
-            if (e == kEmpty)
-                return nullptr;
-            if (e >= 0) {
-                Entry& en = _entries[static_cast<size_t>(e)];
-                if (en.hash == h && RawEqual(en.key, key))
-                    return &en.val;
-            }
-            i = (i + 1) & _mask;
-        }
+    SQ_HOT SQObjectPtr* Find(const SQObject& key) {
+        int32_t* cell = FindCell(key);
+        return cell ? &_entries[static_cast<size_t>(*cell)].val : nullptr;
     }
     bool Get(const SQObject& key, SQObjectPtr& val) {
         if (SQObjectPtr* p = Find(key)) {
@@ -371,6 +358,24 @@ private:
     void Rehash(size_t minEntries);
     static constexpr int32_t kEmpty = -1;
     static constexpr int32_t kRemoved = -2;
+    // The index cell that leads to the live entry of `key`; null when there is none.
+    SQ_HOT int32_t* FindCell(const SQObject& key) {
+        if (_count == 0)
+            return nullptr;
+        SQHash h = HashKey(key);
+        size_t i = h & _mask;
+        for (;;) {
+            int32_t e = _index[i];
+            if (e == kEmpty)
+                return nullptr;
+            if (e >= 0) {
+                Entry& en = _entries[static_cast<size_t>(e)];
+                if (en.hash == h && RawEqual(en.key, key))
+                    return &_index[i];
+            }
+            i = (i + 1) & _mask;
+        }
+    }
     std::vector<Entry> _entries;
     std::vector<int32_t> _index;
     size_t _mask = 0;

@@ -262,29 +262,18 @@ void CSqTable::NewSlot(const SQObject& key, const SQObject& val) {
 }
 
 bool CSqTable::Remove(const SQObject& key, SQObjectPtr* removed) {
-    if (_count == 0)
+    int32_t* cell = FindCell(key);
+    if (!cell)
         return false;
-    SQHash h = HashKey(key);
-    size_t i = h & _mask;
-    for (;;) {
-        int32_t e = _index[i];
-        if (e == kEmpty)
-            return false;
-        if (e >= 0) {
-            Entry& en = _entries[static_cast<size_t>(e)];
-            if (en.hash == h && RawEqual(en.key, key)) {
-                SQObjectPtr oldKey = std::move(en.key);
-                SQObjectPtr oldVal = std::move(en.val);
-                en.key.Null();
-                _index[i] = kRemoved;
-                --_count;
-                if (removed)
-                    *removed = std::move(oldVal);
-                return true;
-            }
-        }
-        i = (i + 1) & _mask;
-    }
+    Entry& en = _entries[static_cast<size_t>(*cell)];
+    SQObjectPtr oldKey = std::move(en.key);
+    SQObjectPtr oldVal = std::move(en.val);
+    en.key.Null();
+    *cell = kRemoved;
+    --_count;
+    if (removed)
+        *removed = std::move(oldVal);
+    return true;
 }
 
 SQInteger CSqTable::Next(SQInteger pos, SQObjectPtr& key, SQObjectPtr& val) const {
@@ -507,29 +496,25 @@ bool CSqClass::NewSlot(const SQObjectPtr& key, const SQObjectPtr& val, bool bsta
     return true;
 }
 
-bool CSqClass::Get(const SQObject& key, SQObjectPtr& val) {
-    if (_members._type != OT_TABLE)
-        return false;
-    SQObjectPtr* ref = AsTable(_members)->Find(key);
+SQClassMember* CSqClass::FindMember(const SQObject& key) {
+    SQObjectPtr* ref = MemberRef(key);
     if (!ref)
-        return false;
+        return nullptr;
     size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    if (MemberIsField(AsInt(*ref))) {
-        if (idx >= _defaultvalues.size())
-            return false;
-        val = _defaultvalues[idx].val;
-    } else {
-        if (idx >= _methods.size())
-            return false;
-        val = _methods[idx].val;
-    }
+    auto& vec = MemberIsField(AsInt(*ref)) ? _defaultvalues : _methods;
+    return idx < vec.size() ? &vec[idx] : nullptr;
+}
+
+bool CSqClass::Get(const SQObject& key, SQObjectPtr& val) {
+    SQClassMember* m = FindMember(key);
+    if (!m)
+        return false;
+    val = m->val;
     return true;
 }
 
 bool CSqClass::SetMember(const SQObject& key, const SQObject& val) {
-    if (_members._type != OT_TABLE)
-        return false;
-    SQObjectPtr* ref = AsTable(_members)->Find(key);
+    SQObjectPtr* ref = MemberRef(key);
     if (!ref)
         return false;
     SQObjectPtr v(val);
@@ -541,14 +526,10 @@ bool CSqClass::GetAttributes(const SQObject& key, SQObjectPtr& out) {
         out = _attributes;
         return true;
     }
-    SQObjectPtr* ref = _members._type == OT_TABLE ? AsTable(_members)->Find(key) : nullptr;
-    if (!ref)
+    SQClassMember* m = FindMember(key);
+    if (!m)
         return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    auto& vec = MemberIsField(AsInt(*ref)) ? _defaultvalues : _methods;
-    if (idx >= vec.size())
-        return false;
-    out = vec[idx].attrs;
+    out = m->attrs;
     return true;
 }
 
@@ -557,14 +538,10 @@ bool CSqClass::SetAttributes(const SQObject& key, const SQObjectPtr& val) {
         _attributes = val;
         return true;
     }
-    SQObjectPtr* ref = _members._type == OT_TABLE ? AsTable(_members)->Find(key) : nullptr;
-    if (!ref)
+    SQClassMember* m = FindMember(key);
+    if (!m)
         return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    auto& vec = MemberIsField(AsInt(*ref)) ? _defaultvalues : _methods;
-    if (idx >= vec.size())
-        return false;
-    vec[idx].attrs = val;
+    m->attrs = val;
     return true;
 }
 
@@ -628,36 +605,19 @@ CSqInstance::~CSqInstance() {
 }
 
 bool CSqInstance::Get(const SQObject& key, SQObjectPtr& val) {
-    CSqClass* cls = Class();
-    if (cls->_members._type != OT_TABLE)
+    bool field;
+    SQObjectPtr* slot = MemberSlot(key, field);
+    if (!slot)
         return false;
-    SQObjectPtr* ref = AsTable(cls->_members)->Find(key);
-    if (!ref)
-        return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    if (MemberIsField(AsInt(*ref))) {
-        if (idx >= _values.size())
-            return false;
-        val = _values[idx];
-    } else {
-        if (idx >= cls->_methods.size())
-            return false;
-        val = cls->_methods[idx].val;
-    }
+    val = *slot;
     return true;
 }
 
 bool CSqInstance::Set(const SQObject& key, const SQObject& val) {
-    CSqClass* cls = Class();
-    if (cls->_members._type != OT_TABLE)
+    SQObjectPtr* slot = FieldSlot(key);
+    if (!slot)
         return false;
-    SQObjectPtr* ref = AsTable(cls->_members)->Find(key);
-    if (!ref || !MemberIsField(AsInt(*ref)))
-        return false;
-    size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-    if (idx >= _values.size())
-        return false;
-    _values[idx] = val;
+    *slot = val;
     return true;
 }
 

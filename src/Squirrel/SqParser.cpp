@@ -65,6 +65,19 @@ SQNode* CSqParser::StringLiteral(const std::string& s, int line, int col) {
     return Literal(std::move(lit), line, col);
 }
 
+SQNode* CSqParser::FunctionNode(const std::string& name, int line, int col, bool lambda) {
+    SQNode* f = _arena.Node(N_FUNCTION, line, col);
+    f->func = ParseFunctionRest(name, line, col, lambda);
+    return f;
+}
+
+SQNode* CSqParser::ParseNamedFunction() {
+    Lex(); // 'function'
+    int line = _tok.line, col = _tok.col;
+    std::string name = ExpectIdentifier();
+    return FunctionNode(name, line, col, false);
+}
+
 SQFuncNode* CSqParser::ParseProgram() {
     SQFuncNode* main = _arena.Func();
     main->name = "main";
@@ -204,14 +217,9 @@ SQNode* CSqParser::ParseLocal(bool inFor) {
     int line = _tok.line, col = _tok.col;
     Lex(); // 'local'
     if (_tok.type == TK_FUNCTION && !inFor) {
-        Lex();
-        int fl = _tok.line, fc = _tok.col;
-        std::string name = ExpectIdentifier();
         SQNode* n = _arena.Node(S_LOCALFUNC, line, col);
-        n->names.push_back(name);
-        SQNode* f = _arena.Node(N_FUNCTION, fl, fc);
-        f->func = ParseFunctionRest(name, fl, fc, false);
-        n->a = f;
+        n->a = ParseNamedFunction();
+        n->names.push_back(n->a->func->name);
         return n;
     }
     SQNode* n = _arena.Node(S_LOCAL, line, col);
@@ -283,27 +291,26 @@ SQNode* CSqParser::ParseSwitch() {
         Lex();
         n->list.push_back(ParseExpression());
         Expect(':');
-        SQNode* body = _arena.Node(S_BLOCK, _tok.line, _tok.col);
-        while (_tok.type != TK_CASE && _tok.type != TK_DEFAULT && _tok.type != '}') {
-            if (_tok.type == TK_EOF)
-                Error("expected '}'");
-            body->list.push_back(ParseStatement());
-        }
-        n->list2.push_back(body);
+        n->list2.push_back(ParseCaseBody(false));
     }
     if (_tok.type == TK_DEFAULT) {
         Lex();
         Expect(':');
-        SQNode* body = _arena.Node(S_BLOCK, _tok.line, _tok.col);
-        while (_tok.type != '}') {
-            if (_tok.type == TK_EOF)
-                Error("expected '}'");
-            body->list.push_back(ParseStatement());
-        }
-        n->c = body;
+        n->c = ParseCaseBody(true);
     }
     Expect('}');
     return n;
+}
+
+SQNode* CSqParser::ParseCaseBody(bool isDefault) {
+    SQNode* body = _arena.Node(S_BLOCK, _tok.line, _tok.col);
+    // the default comes last: only the end of the switch ends it
+    while (_tok.type != '}' && (isDefault || (_tok.type != TK_CASE && _tok.type != TK_DEFAULT))) {
+        if (_tok.type == TK_EOF)
+            Error("expected '}'");
+        body->list.push_back(ParseStatement());
+    }
+    return body;
 }
 
 SQNode* CSqParser::ParseTry() {
@@ -318,55 +325,13 @@ SQNode* CSqParser::ParseTry() {
     return n;
 }
 
-SQNode* CSqParser::ParseFunctionStatement() {
-    int line = _tok.line, col = _tok.col;
-    Lex(); // 'function'
+SQNode* CSqParser::ParseDefinitionTarget(std::string& last) {
     int nl = _tok.line, nc = _tok.col;
-    std::string name = ExpectIdentifier();
-    // function a.b::c() stores into a.b.c; a plain name goes into `this`
-    SQNode* target = nullptr;
+    last = ExpectIdentifier();
+    // a.b::c stores into a.b.c; a plain name goes into `this`
     SQNode* holder = _arena.Node(N_THIS, nl, nc);
-    std::string last = name;
     bool first = true;
     while (_tok.type == TK_DOUBLE_COLON || _tok.type == '.') {
-        Lex();
-        int kl = _tok.line, kc = _tok.col;
-        std::string next = ExpectIdentifier();
-        if (first) {
-            holder = _arena.Node(N_IDENT, nl, nc);
-            holder->str = last;
-            first = false;
-        } else {
-            SQNode* m = _arena.Node(N_MEMBER, kl, kc);
-            m->a = holder;
-            m->b = StringLiteral(last, kl, kc);
-            holder = m;
-        }
-        last = next;
-    }
-    target = _arena.Node(N_MEMBER, nl, nc);
-    target->a = holder;
-    target->b = StringLiteral(last, nl, nc);
-    SQNode* f = _arena.Node(N_FUNCTION, line, col);
-    f->func = ParseFunctionRest(last, line, col, false);
-    SQNode* assign = _arena.Node(N_ASSIGN, line, col);
-    assign->op = TK_NEWSLOT;
-    assign->a = target;
-    assign->b = f;
-    SQNode* st = _arena.Node(S_EXPR, line, col);
-    st->a = assign;
-    return st;
-}
-
-SQNode* CSqParser::ParseClassStatement() {
-    int line = _tok.line, col = _tok.col;
-    Lex(); // 'class'
-    int nl = _tok.line, nc = _tok.col;
-    std::string name = ExpectIdentifier();
-    SQNode* holder = _arena.Node(N_THIS, nl, nc);
-    std::string last = name;
-    bool first = true;
-    while (_tok.type == '.' || _tok.type == TK_DOUBLE_COLON) {
         Lex();
         int kl = _tok.line, kc = _tok.col;
         std::string next = ExpectIdentifier();
@@ -385,6 +350,36 @@ SQNode* CSqParser::ParseClassStatement() {
     SQNode* target = _arena.Node(N_MEMBER, nl, nc);
     target->a = holder;
     target->b = StringLiteral(last, nl, nc);
+    return target;
+}
+
+SQNode* CSqParser::NewSlotStatement(SQNode* target, SQNode* value, int line, int col) {
+    SQNode* assign = _arena.Node(N_ASSIGN, line, col);
+    assign->op = TK_NEWSLOT;
+    assign->a = target;
+    assign->b = value;
+    SQNode* st = _arena.Node(S_EXPR, line, col);
+    st->a = assign;
+    return st;
+}
+
+SQNode* CSqParser::ParseFunctionStatement() {
+    int line = _tok.line, col = _tok.col;
+    Lex(); // 'function'
+    std::string name;
+    SQNode* target = ParseDefinitionTarget(name);
+    return NewSlotStatement(target, FunctionNode(name, line, col, false), line, col);
+}
+
+SQNode* CSqParser::ParseClassStatement() {
+    int line = _tok.line, col = _tok.col;
+    Lex(); // 'class'
+    std::string name;
+    SQNode* target = ParseDefinitionTarget(name);
+    return NewSlotStatement(target, ParseClassRest(line, col), line, col);
+}
+
+SQNode* CSqParser::ParseClassRest(int line, int col) {
     SQNode* base = nullptr;
     SQNode* attrs = nullptr;
     if (_tok.type == TK_EXTENDS) {
@@ -393,14 +388,31 @@ SQNode* CSqParser::ParseClassStatement() {
     }
     if (_tok.type == TK_ATTR_OPEN)
         attrs = ParseAttributes();
-    SQNode* cls = ParseClassBody(base, attrs, line, col);
-    SQNode* assign = _arena.Node(N_ASSIGN, line, col);
-    assign->op = TK_NEWSLOT;
-    assign->a = target;
-    assign->b = cls;
-    SQNode* st = _arena.Node(S_EXPR, line, col);
-    st->a = assign;
-    return st;
+    return ParseClassBody(base, attrs, line, col);
+}
+
+bool CSqParser::ScalarToken(SQLiteral& lit) const {
+    switch (_tok.type) {
+    case TK_INTEGER:
+        lit.kind = SQLiteral::INT;
+        lit.i = _tok.ival;
+        return true;
+    case TK_FLOAT:
+        lit.kind = SQLiteral::FLOAT;
+        lit.f = _tok.fval;
+        return true;
+    case TK_STRING_LITERAL:
+        lit.kind = SQLiteral::STRING;
+        lit.s = _tok.text;
+        return true;
+    case TK_TRUE:
+    case TK_FALSE:
+        lit.kind = SQLiteral::BOOL;
+        lit.i = _tok.type == TK_TRUE ? 1 : 0;
+        return true;
+    default:
+        return false;
+    }
 }
 
 SQLiteral CSqParser::ParseScalar() {
@@ -412,27 +424,12 @@ SQLiteral CSqParser::ParseScalar() {
         if (_tok.type != TK_INTEGER && _tok.type != TK_FLOAT)
             Error("scalar expected : integer, float, bool or string");
     }
-    switch (_tok.type) {
-    case TK_INTEGER:
-        lit.kind = SQLiteral::INT;
-        lit.i = negate ? static_cast<SQInteger>(0 - static_cast<uint64_t>(_tok.ival)) : _tok.ival;
-        break;
-    case TK_FLOAT:
-        lit.kind = SQLiteral::FLOAT;
-        lit.f = negate ? -_tok.fval : _tok.fval;
-        break;
-    case TK_STRING_LITERAL:
-        lit.kind = SQLiteral::STRING;
-        lit.s = _tok.text;
-        break;
-    case TK_TRUE:
-    case TK_FALSE:
-        lit.kind = SQLiteral::BOOL;
-        lit.i = _tok.type == TK_TRUE ? 1 : 0;
-        break;
-    default:
+    if (!ScalarToken(lit))
         Error("scalar expected : integer, float, bool or string");
-    }
+    if (negate && lit.kind == SQLiteral::INT)
+        lit.i = static_cast<SQInteger>(0 - static_cast<uint64_t>(lit.i));
+    else if (negate)
+        lit.f = -lit.f;
     Lex();
     return lit;
 }
@@ -716,28 +713,11 @@ SQNode* CSqParser::ParsePostfix() {
 SQNode* CSqParser::ParsePrimary() {
     int line = _tok.line, col = _tok.col;
     SQLiteral lit;
-    switch (_tok.type) {
-    case TK_INTEGER:
-        lit.kind = SQLiteral::INT;
-        lit.i = _tok.ival;
+    if (ScalarToken(lit)) {
         Lex();
         return Literal(std::move(lit), line, col);
-    case TK_FLOAT:
-        lit.kind = SQLiteral::FLOAT;
-        lit.f = _tok.fval;
-        Lex();
-        return Literal(std::move(lit), line, col);
-    case TK_STRING_LITERAL: {
-        SQNode* n = StringLiteral(_tok.text, line, col);
-        Lex();
-        return n;
     }
-    case TK_TRUE:
-    case TK_FALSE:
-        lit.kind = SQLiteral::BOOL;
-        lit.i = _tok.type == TK_TRUE ? 1 : 0;
-        Lex();
-        return Literal(std::move(lit), line, col);
+    switch (_tok.type) {
     case TK_NULL:
         Lex();
         return Literal(std::move(lit), line, col);
@@ -787,28 +767,14 @@ SQNode* CSqParser::ParsePrimary() {
             name = _tok.text;
             Lex();
         }
-        SQNode* f = _arena.Node(N_FUNCTION, line, col);
-        f->func = ParseFunctionRest(name, line, col, false);
-        return f;
+        return FunctionNode(name, line, col, false);
     }
-    case '@': {
+    case '@':
         Lex();
-        SQNode* f = _arena.Node(N_FUNCTION, line, col);
-        f->func = ParseFunctionRest("", line, col, true);
-        return f;
-    }
-    case TK_CLASS: {
+        return FunctionNode("", line, col, true);
+    case TK_CLASS:
         Lex();
-        SQNode* base = nullptr;
-        SQNode* attrs = nullptr;
-        if (_tok.type == TK_EXTENDS) {
-            Lex();
-            base = ParsePostfix();
-        }
-        if (_tok.type == TK_ATTR_OPEN)
-            attrs = ParseAttributes();
-        return ParseClassBody(base, attrs, line, col);
-    }
+        return ParseClassRest(line, col);
     default:
         Error("expression expected");
     }
@@ -820,12 +786,8 @@ SQNode* CSqParser::ParseTable() {
     while (_tok.type != '}') {
         int line = _tok.line, col = _tok.col;
         if (_tok.type == TK_FUNCTION) {
-            Lex();
-            int fl = _tok.line, fc = _tok.col;
-            std::string name = ExpectIdentifier();
-            SQNode* f = _arena.Node(N_FUNCTION, fl, fc);
-            f->func = ParseFunctionRest(name, fl, fc, false);
-            n->list.push_back(StringLiteral(name, fl, fc));
+            SQNode* f = ParseNamedFunction();
+            n->list.push_back(StringLiteral(f->func->name, f->line, f->col));
             n->list2.push_back(f);
         } else if (_tok.type == '[') {
             Lex();
@@ -911,19 +873,12 @@ SQNode* CSqParser::ParseClassBody(SQNode* base, SQNode* attrs, int line, int col
         }
         int ml = _tok.line, mc = _tok.col;
         if (_tok.type == TK_FUNCTION) {
-            Lex();
-            int fl = _tok.line, fc = _tok.col;
-            std::string name = ExpectIdentifier();
-            m.key = StringLiteral(name, fl, fc);
-            SQNode* f = _arena.Node(N_FUNCTION, fl, fc);
-            f->func = ParseFunctionRest(name, fl, fc, false);
-            m.value = f;
+            m.value = ParseNamedFunction();
+            m.key = StringLiteral(m.value->func->name, m.value->line, m.value->col);
         } else if (_tok.type == TK_CONSTRUCTOR) {
             Lex();
             m.key = StringLiteral("constructor", ml, mc);
-            SQNode* f = _arena.Node(N_FUNCTION, ml, mc);
-            f->func = ParseFunctionRest("constructor", ml, mc, false);
-            m.value = f;
+            m.value = FunctionNode("constructor", ml, mc, false);
         } else if (_tok.type == '[') {
             Lex();
             m.key = ParseCommaExpr();

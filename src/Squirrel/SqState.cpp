@@ -10,6 +10,16 @@ const char* const kMetaMethodNames[MT_LAST] = {
     "_add",     "_sub",    "_mul",  "_div",    "_unm",    "_modulo", "_set",      "_get",       "_typeof",
     "_nexti",   "_cmp",    "_call", "_cloned", "_newslot", "_delslot", "_tostring", "_newmember", "_inherited",
 };
+// Finalises a set of objects; each is held while any of them finalises, so that none is freed while
+// another still refers to it.
+void FinalizeEach(const std::vector<CSqCollectable*>& objects) {
+    for (CSqCollectable* c : objects)
+        AddRefObj(c);
+    for (CSqCollectable* c : objects)
+        c->Finalize();
+    for (CSqCollectable* c : objects)
+        ReleaseObj(c);
+}
 } // namespace
 
 CSqSharedState::CSqSharedState() = default;
@@ -49,9 +59,7 @@ void CSqSharedState::MarkRoots(CSqGC& gc, CSqVM* current) {
     }
 }
 
-SQInteger CSqSharedState::CollectGarbage(CSqVM* current) {
-    if (_freeing || _closing)
-        return 0;
+std::vector<CSqCollectable*> CSqSharedState::FindGarbage(CSqVM* current) {
     for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
         if (c->GcType() == OT_THREAD)
             static_cast<CSqVM*>(c)->ClearDeadSlots();
@@ -64,31 +72,21 @@ SQInteger CSqSharedState::CollectGarbage(CSqVM* current) {
     for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
         if (c->_gcMark != _gcMark && c->_uiRef > 0)
             garbage.push_back(c);
-    for (CSqCollectable* c : garbage)
-        AddRefObj(c);
-    for (CSqCollectable* c : garbage)
-        c->Finalize();
-    SQInteger count = static_cast<SQInteger>(garbage.size());
-    for (CSqCollectable* c : garbage)
-        ReleaseObj(c);
-    return count;
+    return garbage;
+}
+
+SQInteger CSqSharedState::CollectGarbage(CSqVM* current) {
+    if (_freeing || _closing)
+        return 0;
+    std::vector<CSqCollectable*> garbage = FindGarbage(current);
+    FinalizeEach(garbage);
+    return static_cast<SQInteger>(garbage.size());
 }
 
 SQObjectPtr CSqSharedState::ResurrectUnreachable(CSqVM* current) {
     if (_freeing || _closing)
         return SQObjectPtr();
-    for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
-        if (c->GcType() == OT_THREAD)
-            static_cast<CSqVM*>(c)->ClearDeadSlots();
-    if (++_gcMark == 0)
-        _gcMark = 1;
-    CSqGC gc(_gcMark);
-    MarkRoots(gc, current);
-    gc.Drain();
-    std::vector<CSqCollectable*> garbage;
-    for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
-        if (c->_gcMark != _gcMark && c->_uiRef > 0)
-            garbage.push_back(c);
+    std::vector<CSqCollectable*> garbage = FindGarbage(current);
     if (garbage.empty())
         return SQObjectPtr();
     CSqArray* arr = CSqArray::Create(this, 0);
@@ -100,6 +98,25 @@ SQObjectPtr CSqSharedState::ResurrectUnreachable(CSqVM* current) {
         arr->_values.push_back(SQObjectPtr(t, c));
     }
     return result;
+}
+
+const SQObjectPtr* CSqSharedState::DefaultDelegate(SQObjectType t) const {
+    switch (t) {
+    case OT_TABLE: return &_table_default_delegate;
+    case OT_ARRAY: return &_array_default_delegate;
+    case OT_STRING: return &_string_default_delegate;
+    case OT_INTEGER:
+    case OT_FLOAT:
+    case OT_BOOL: return &_number_default_delegate;
+    case OT_GENERATOR: return &_generator_default_delegate;
+    case OT_CLOSURE:
+    case OT_NATIVECLOSURE: return &_closure_default_delegate;
+    case OT_THREAD: return &_thread_default_delegate;
+    case OT_CLASS: return &_class_default_delegate;
+    case OT_INSTANCE: return &_instance_default_delegate;
+    case OT_WEAKREF: return &_weakref_default_delegate;
+    default: return nullptr;
+    }
 }
 
 void CSqSharedState::FinalizeAll() {
@@ -121,12 +138,7 @@ void CSqSharedState::FinalizeAll() {
         for (CSqCollectable* c = _gcHead; c; c = c->_gcNext)
             if (c->_uiRef > 0)
                 all.push_back(c);
-        for (CSqCollectable* c : all)
-            AddRefObj(c);
-        for (CSqCollectable* c : all)
-            c->Finalize();
-        for (CSqCollectable* c : all)
-            ReleaseObj(c);
+        FinalizeEach(all);
     }
     keepMain.Null();
     _metamethodsmap.Null();

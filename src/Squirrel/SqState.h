@@ -41,6 +41,8 @@ public:
     SQInteger CollectGarbage(CSqVM* current);
     SQObjectPtr ResurrectUnreachable(CSqVM* current);
     void MarkRoots(CSqGC& gc, CSqVM* current);
+    // The collectables no root reaches, after a full mark.
+    std::vector<CSqCollectable*> FindGarbage(CSqVM* current);
     // Releases everything at close, reachable or not.
     void FinalizeAll();
 
@@ -69,6 +71,8 @@ public:
     SQObjectPtr _metamethodsmap; // name -> index
     SQObjectPtr _constructorname;
 
+    // The delegate every value of type `t` falls back on; null for types without one.
+    const SQObjectPtr* DefaultDelegate(SQObjectType t) const;
     SQObjectPtr _table_default_delegate;
     SQObjectPtr _array_default_delegate;
     SQObjectPtr _string_default_delegate;

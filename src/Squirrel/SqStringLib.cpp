@@ -239,34 +239,19 @@ SQInteger string_endswith(HSQUIRRELVM v) {
 
 const char kRegexpTypeTag = 0;
 
-SQInteger RegexpRelease(SQUserPointer p, SQInteger) {
-    std::unique_ptr<CSqRegexp> owned(static_cast<CSqRegexp*>(p));
-    return 1;
-}
-
-CSqRegexp* SelfRegexp(HSQUIRRELVM v) {
-    SQUserPointer p = nullptr;
-    if (SQ_FAILED(sq_getinstanceup(v, 1, &p, const_cast<char*>(&kRegexpTypeTag))))
-        return nullptr;
-    return static_cast<CSqRegexp*>(p);
-}
-
 #define REGEXP_SELF(re)                                                                                                \
-    CSqRegexp* re = SelfRegexp(v);                                                                                     \
+    CSqRegexp* re = OwnedAt<CSqRegexp>(v, 1, kRegexpTypeTag);                                                          \
     if (!re)                                                                                                           \
         return sq_throwerror(v, "invalid regexp");
 
 SQInteger regexp_constructor(HSQUIRRELVM v) {
-    SQUserPointer existing = nullptr;
-    sq_getinstanceup(v, 1, &existing, nullptr);
-    if (existing)
+    if (AlreadyOwning(v))
         return sq_throwerror(v, "regexp already initialised");
     auto re = std::make_unique<CSqRegexp>();
     std::string error;
     if (!re->Compile(AsString(Arg(v, 2))->View(), error))
         return sq_throwerror(v, error.c_str());
-    sq_setinstanceup(v, 1, re.release());
-    sq_setreleasehook(v, 1, RegexpRelease);
+    AttachOwned(v, 1, std::move(re));
     return 0;
 }
 
@@ -284,12 +269,21 @@ bool StartIndex(HSQUIRRELVM v, SQInteger argIdx, size_t len, size_t& start) {
 
 void PushRange(HSQUIRRELVM v, const CSqRegexp::Range& r) {
     sq_newtable(v);
-    sq_pushstring(v, "begin", -1);
-    sq_pushinteger(v, r.begin);
-    sq_newslot(v, -3, SQFalse);
-    sq_pushstring(v, "end", -1);
-    sq_pushinteger(v, r.end);
-    sq_newslot(v, -3, SQFalse);
+    SetSlot(v, "begin", SQObjectPtr::Integer(r.begin));
+    SetSlot(v, "end", SQObjectPtr::Integer(r.end));
+}
+
+// A search from the optional start argument: 1 with `groups` filled on a match, 0 without one, below 0
+// on an error.
+SQInteger SearchFromArgs(HSQUIRRELVM v, CSqRegexp* re, std::vector<CSqRegexp::Range>& groups) {
+    SQObjectPtr text = Arg(v, 2);
+    size_t start;
+    if (!StartIndex(v, 3, static_cast<size_t>(AsString(text)->_len), start))
+        return SQ_ERROR;
+    CSqRegexp::eResult r = re->Search(AsString(text)->View(), start, groups);
+    if (r == CSqRegexp::eResult::TOO_COMPLEX)
+        return TooComplex(v);
+    return r == CSqRegexp::eResult::MATCH ? 1 : 0;
 }
 
 SQInteger regexp_match(HSQUIRRELVM v) {
@@ -303,32 +297,18 @@ SQInteger regexp_match(HSQUIRRELVM v) {
 
 SQInteger regexp_search(HSQUIRRELVM v) {
     REGEXP_SELF(re);
-    SQObjectPtr text = Arg(v, 2);
-    size_t start;
-    if (!StartIndex(v, 3, static_cast<size_t>(AsString(text)->_len), start))
-        return SQ_ERROR;
     std::vector<CSqRegexp::Range> groups;
-    CSqRegexp::eResult r = re->Search(AsString(text)->View(), start, groups);
-    if (r == CSqRegexp::eResult::TOO_COMPLEX)
-        return TooComplex(v);
-    if (r != CSqRegexp::eResult::MATCH)
-        return 0;
+    if (SQInteger found = SearchFromArgs(v, re, groups); found <= 0)
+        return found;
     PushRange(v, groups[0]);
     return 1;
 }
 
 SQInteger regexp_capture(HSQUIRRELVM v) {
     REGEXP_SELF(re);
-    SQObjectPtr text = Arg(v, 2);
-    size_t start;
-    if (!StartIndex(v, 3, static_cast<size_t>(AsString(text)->_len), start))
-        return SQ_ERROR;
     std::vector<CSqRegexp::Range> groups;
-    CSqRegexp::eResult r = re->Search(AsString(text)->View(), start, groups);
-    if (r == CSqRegexp::eResult::TOO_COMPLEX)
-        return TooComplex(v);
-    if (r != CSqRegexp::eResult::MATCH)
-        return 0;
+    if (SQInteger found = SearchFromArgs(v, re, groups); found <= 0)
+        return found;
     sq_newarray(v, 0);
     for (const auto& g : groups) {
         PushRange(v, g);
@@ -378,9 +358,7 @@ using namespace Squirrel;
 
 SQRESULT sqstd_register_stringlib(HSQUIRRELVM v) {
     sq_pushstring(v, "regexp", -1);
-    sq_newclass(v, SQFalse);
-    sq_settypetag(v, -1, const_cast<char*>(&kRegexpTypeTag));
-    RegisterNatives(v, kRegexpMethods);
+    PushLibraryClass(v, kRegexpTypeTag, kRegexpMethods);
     sq_newslot(v, -3, SQFalse);
     RegisterNatives(v, kStringFuncs);
     return SQ_OK;

@@ -34,6 +34,36 @@ inline SQInteger WrapMul(SQInteger a, SQInteger b) {
     return static_cast<SQInteger>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
 }
 
+// The reads the bytecode loop answers without a call: a table's own slot, an instance's member and, where
+// asked, an array element by integer index. Everything else (delegates, metamethods, errors) goes to Get.
+template <bool kArrays>
+SQ_HOT inline bool ReadFast(const SQObjectPtr& o, const SQObjectPtr& k, SQObjectPtr& dst) {
+    if (o._type == OT_TABLE) {
+        if (SQObjectPtr* p = AsTable(o)->Find(k)) {
+            AssignDeref(dst, *p);
+            return true;
+        }
+    } else if (o._type == OT_INSTANCE) {
+        bool field;
+        if (SQObjectPtr* p = AsInstance(o)->MemberSlot(k, field)) {
+            // a method or static slot is read as it is stored
+            if (field)
+                AssignDeref(dst, *p);
+            else
+                dst = *p;
+            return true;
+        }
+    } else if (kArrays && o._type == OT_ARRAY && k._type == OT_INTEGER) {
+        CSqArray* arr = AsArray(o);
+        SQInteger idx = AsInt(k);
+        if (idx >= 0 && idx < arr->Size()) {
+            AssignDeref(dst, arr->_values[static_cast<size_t>(idx)]);
+            return true;
+        }
+    }
+    return false;
+}
+
 struct CNativeDepthGuard {
     explicit CNativeDepthGuard(CSqSharedState* ss) : _ss(ss) { ++_ss->_nativeDepth; }
     ~CNativeDepthGuard() { --_ss->_nativeDepth; }
@@ -286,16 +316,23 @@ void CSqVM::CallDebugHook(SQInteger type, const SQCallInfo& ci, SQInteger line) 
 
 // ---------------------------------------------------------------- frames
 
+bool CSqVM::ArgsFit(CSqFunctionProto* p, SQInteger nargs, SQInteger base) {
+    SQInteger nparams = p->_nparams;
+    if (nargs != nparams && (nargs < nparams - p->_ndefaults || (!p->_varparams && nargs > nparams)))
+        return RaiseError("wrong number of parameters");
+    if (!EnsureStack(base + std::max<SQInteger>(p->_stacksize, nargs) + 1))
+        return RaiseError("stack overflow");
+    return true;
+}
+
 bool CSqVM::StartCall(CSqClosure* closure, SQInteger nargs, SQInteger base, uint16_t target, bool root, bool ctor) {
     CSqFunctionProto* p = closure->Proto();
     if (static_cast<SQInteger>(_callstack.size()) >= _maxCallDepth)
         return RaiseError("stack overflow");
+    if (!ArgsFit(p, nargs, base))
+        return false;
     SQInteger nparams = p->_nparams;
     SQInteger ndef = p->_ndefaults;
-    if (nargs != nparams && (nargs < nparams - ndef || (!p->_varparams && nargs > nparams)))
-        return RaiseError("wrong number of parameters");
-    if (!EnsureStack(base + std::max<SQInteger>(p->_stacksize, nargs) + 1))
-        return RaiseError("stack overflow");
     if (nargs != nparams || p->_varparams || closure->_env._type != OT_NULL) {
         SQObjectPtr* s = _stack.data() + base;
         for (SQInteger i = nargs; i < nparams; ++i)
@@ -310,27 +347,18 @@ bool CSqVM::StartCall(CSqClosure* closure, SQInteger nargs, SQInteger base, uint
         if (closure->_env._type == OT_WEAKREF)
             s[0] = closure->_env._unVal.pWeakRef->_obj;
     }
-    SQCallInfo& ci = _callstack.emplace_back();
-    ci._ip = p->_code.data();
-    ci._literals = p->_literals.data();
-    ci._closure = closure;
-    ci._base = base;
-    ci._top = base + p->_stacksize;
-    ci._target = target;
+    SQCallInfo& ci = PushFrame(closure, p->_code.data(), base, base + p->_stacksize, target);
     ci._root = root;
     ci._ctor = ctor;
-    _top = ci._top;
     return true;
 }
 
 bool CSqVM::SetupGenerator(CSqClosure* closure, SQInteger nargs, SQInteger base, SQObjectPtr& res) {
     CSqFunctionProto* p = closure->Proto();
+    if (!ArgsFit(p, nargs, base))
+        return false;
     SQInteger nparams = p->_nparams;
     SQInteger ndef = p->_ndefaults;
-    if (nargs != nparams && (nargs < nparams - ndef || (!p->_varparams && nargs > nparams)))
-        return RaiseError("wrong number of parameters");
-    if (!EnsureStack(base + std::max<SQInteger>(p->_stacksize, nargs) + 1))
-        return RaiseError("stack overflow");
     CSqGenerator* gen = new CSqGenerator(_ss, closure);
     SQObjectPtr genobj(gen);
     gen->_stack.resize(static_cast<size_t>(p->_stacksize));
@@ -383,14 +411,8 @@ bool CSqVM::ResumeGenerator(CSqGenerator* gen, uint16_t target, bool root) {
     gen->_stack.clear();
     CSqClosure* cl = AsClosure(gen->_closure);
     CSqFunctionProto* p = cl->Proto();
-    SQCallInfo& ci = _callstack.emplace_back();
-    ci._ip = p->_code.data() + gen->_pc;
-    ci._literals = p->_literals.data();
-    ci._closure = cl;
+    SQCallInfo& ci = PushFrame(cl, p->_code.data() + gen->_pc, base, base + n, target);
     ci._generator = gen;
-    ci._base = base;
-    ci._top = base + n;
-    ci._target = target;
     ci._root = root;
     size_t frame = _callstack.size() - 1;
     for (const auto& t : gen->_traps)
@@ -398,7 +420,6 @@ bool CSqVM::ResumeGenerator(CSqGenerator* gen, uint16_t target, bool root) {
     ci._ntraps = static_cast<uint32_t>(gen->_traps.size());
     gen->_traps.clear();
     gen->_state = CSqGenerator::RUNNING;
-    _top = ci._top;
     return true;
 }
 
@@ -477,28 +498,7 @@ bool CSqVM::CallNative(CSqNativeClosure* nc, SQInteger nargs, SQInteger base, SQ
     return ok;
 }
 
-void CSqVM::UnwindFrame() {
-    SQCallInfo& ci = _callstack.back();
-    SQInteger base = ci._base;
-    SQInteger top = ci._top;
-    bool root = ci._root;
-    CSqGenerator* gen = ci._generator;
-    if (_openouters && _openouters->_idx >= base)
-        CloseOuters(base);
-    if (ci._ntraps)
-        _traps.resize(_traps.size() - ci._ntraps);
-    _callstack.pop_back();
-    if (gen)
-        gen->Kill();
-    for (SQInteger i = base; i < top; ++i)
-        _stack[static_cast<size_t>(i)].Null();
-    if (gen)
-        _stack[static_cast<size_t>(base - 1)].Null();
-    if (root)
-        _top = gen ? base - 1 : base;
-    else
-        _top = _callstack.empty() ? 0 : _callstack.back()._top;
-}
+void CSqVM::UnwindFrame() { PopFrame(); }
 
 // ---------------------------------------------------------------- calls from C++
 
@@ -541,22 +541,14 @@ bool CSqVM::Call(const SQObjectPtr& closureRef, SQInteger nparams, SQInteger sta
             popParams();
             return fail();
         }
-        bool outer = _execDepth == 0;
-        if (outer)
-            _suspendable = suspendable;
-        bool ok = ExecuteGuarded(frame, outres, raiseerror, false);
-        if (outer && !_suspended)
-            _suspendable = false;
+        bool ok = ExecuteOutermost(frame, outres, raiseerror, false, suspendable);
         if (!ok)
             _errorReported = _errorReported || raiseerror;
         return ok;
     }
     case OT_NATIVECLOSURE: {
         bool suspend = false;
-        bool saved = _nativeFromScript;
-        _nativeFromScript = false;
-        bool ok = CallNative(AsNative(closure), nparams, stackbase, outres, suspend);
-        _nativeFromScript = saved;
+        bool ok = CallNativeFrom(false, AsNative(closure), nparams, stackbase, outres, suspend);
         popParams();
         if (ok && suspend) {
             RaiseError("cannot suspend through native calls");
@@ -638,13 +630,7 @@ bool CSqVM::Wakeup(const SQObjectPtr& value, SQObjectPtr& outres, bool raiseerro
     } else if (_suspendTarget != NO_TARGET) {
         _stack[static_cast<size_t>(ci._base + _suspendTarget)] = value;
     }
-    bool outer = _execDepth == 0;
-    if (outer)
-        _suspendable = true;
-    bool ok = ExecuteGuarded(_suspendRootFrame, outres, raiseerror, throwerror);
-    if (outer && !_suspended)
-        _suspendable = false;
-    return ok;
+    return ExecuteOutermost(_suspendRootFrame, outres, raiseerror, throwerror, true);
 }
 
 bool CSqVM::Resume(CSqGenerator* gen, SQObjectPtr& outres) {
@@ -655,6 +641,17 @@ bool CSqVM::Resume(CSqGenerator* gen, SQObjectPtr& outres) {
     if (!ResumeGenerator(gen, NO_TARGET, true))
         return false;
     return ExecuteGuarded(frame, outres, false, false);
+}
+
+bool CSqVM::ExecuteOutermost(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError,
+                             bool suspendable) {
+    bool outer = _execDepth == 0;
+    if (outer)
+        _suspendable = suspendable;
+    bool ok = ExecuteGuarded(entryFrame, outres, raiseerror, startWithError);
+    if (outer && !_suspended)
+        _suspendable = false;
+    return ok;
 }
 
 bool CSqVM::ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError) {
@@ -685,11 +682,8 @@ CSqVM::eCallResult CSqVM::CallSlow(SQObjectPtr callee, SQInteger nargs, SQIntege
         }
         case OT_NATIVECLOSURE: {
             bool suspend = false;
-            bool saved = _nativeFromScript;
-            _nativeFromScript = true;
             _stack[static_cast<size_t>(base - 1)] = callee;
-            bool ok = CallNative(AsNative(callee), nargs, base, res, suspend);
-            _nativeFromScript = saved;
+            bool ok = CallNativeFrom(true, AsNative(callee), nargs, base, res, suspend);
             if (!ok)
                 return eCallResult::ERROR;
             return suspend ? eCallResult::SUSPEND : eCallResult::DONE;
@@ -708,10 +702,7 @@ CSqVM::eCallResult CSqVM::CallSlow(SQObjectPtr callee, SQInteger nargs, SQIntege
                 bool suspend = false;
                 _stack[static_cast<size_t>(base - 1)] = ctor;
                 SQObjectPtr dummy;
-                bool saved = _nativeFromScript;
-                _nativeFromScript = false;
-                bool ok = CallNative(AsNative(ctor), nargs, base, dummy, suspend);
-                _nativeFromScript = saved;
+                bool ok = CallNativeFrom(false, AsNative(ctor), nargs, base, dummy, suspend);
                 if (!ok)
                     return eCallResult::ERROR;
                 res = inst;
@@ -792,17 +783,34 @@ bool CSqVM::Execute(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, boo
         R = _stack.data() + ci->_base;                                                                                 \
     } while (0)
 #define SAVEIP() (ci->_ip = ip)
+// Hands `res` to the frame below, or to C++ when the finished frame was entered from there.
+#define RETURN_TO_CALLER(root, target, res)                                                                            \
+    do {                                                                                                               \
+        if (root) {                                                                                                    \
+            outres = std::move(res);                                                                                   \
+            return true;                                                                                               \
+        }                                                                                                              \
+        LOADFRAME();                                                                                                   \
+        if ((target) != NO_TARGET)                                                                                     \
+            R[target] = std::move(res);                                                                                \
+        NEXT_SAFE();                                                                                                   \
+    } while (0)
 #define NEXT() goto* disp[(ins = *ip++).op]
 // a plain goto runs the destructors of the handler's locals; a computed goto would skip them
 #define NEXT_SAFE() goto dispatch
 #define RKB ((ins.flags & FLAG_KB) ? K[ins.b] : R[ins.b])
 #define RKC ((ins.flags & FLAG_KC) ? K[ins.c] : R[ins.c])
-#define ASSIGN_DEREF(dst, src)                                                                                         \
+// An operation that may run scripts (metamethods) or fail: the frame is saved before it and reloaded after,
+// since the stack may have moved; its result `res` goes to R[a].
+#define RESULT_TO_A(res, call)                                                                                         \
     do {                                                                                                               \
-        if ((src)._type == OT_WEAKREF)                                                                                 \
-            (dst) = (src)._unVal.pWeakRef->_obj;                                                                       \
-        else                                                                                                           \
-            (dst) = (src);                                                                                             \
+        SAVEIP();                                                                                                      \
+        SQObjectPtr res;                                                                                               \
+        if (!(call))                                                                                                   \
+            goto exception;                                                                                            \
+        RELOAD();                                                                                                      \
+        R[ins.a] = std::move(res);                                                                                     \
+        NEXT_SAFE();                                                                                                   \
     } while (0)
 
     LOADFRAME();
@@ -870,77 +878,16 @@ op_APPEND:
 op_GET: {
     const SQObjectPtr& o = R[ins.b];
     const SQObjectPtr& k = RKC;
-    if (o._type == OT_TABLE) {
-        if (SQObjectPtr* p = AsTable(o)->Find(k)) {
-            ASSIGN_DEREF(R[ins.a], *p);
-            NEXT();
-        }
-    } else if (o._type == OT_INSTANCE) {
-        CSqInstance* inst = AsInstance(o);
-        CSqClass* cls = inst->Class();
-        if (cls->_members._type == OT_TABLE) {
-            if (SQObjectPtr* ref = AsTable(cls->_members)->Find(k)) {
-                size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-                if (MemberIsField(AsInt(*ref))) {
-                    if (idx < inst->_values.size()) {
-                        ASSIGN_DEREF(R[ins.a], inst->_values[idx]);
-                        NEXT();
-                    }
-                } else if (idx < cls->_methods.size()) {
-                    R[ins.a] = cls->_methods[idx].val;
-                    NEXT();
-                }
-            }
-        }
-    } else if (o._type == OT_ARRAY && k._type == OT_INTEGER) {
-        CSqArray* arr = AsArray(o);
-        SQInteger idx = AsInt(k);
-        if (idx >= 0 && idx < arr->Size()) {
-            ASSIGN_DEREF(R[ins.a], arr->_values[static_cast<size_t>(idx)]);
-            NEXT();
-        }
-    }
-    SAVEIP();
-    SQObjectPtr res;
-    if (!Get(o, k, res, 0))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
+    if (ReadFast<true>(o, k, R[ins.a]))
+        NEXT();
+    RESULT_TO_A(res, Get(o, k, res, 0));
 }
 op_GETTHIS: {
     const SQObjectPtr& o = R[0];
     const SQObjectPtr& k = K[ins.c];
-    if (o._type == OT_TABLE) {
-        if (SQObjectPtr* p = AsTable(o)->Find(k)) {
-            ASSIGN_DEREF(R[ins.a], *p);
-            NEXT();
-        }
-    } else if (o._type == OT_INSTANCE) {
-        CSqInstance* inst = AsInstance(o);
-        CSqClass* cls = inst->Class();
-        if (cls->_members._type == OT_TABLE) {
-            if (SQObjectPtr* ref = AsTable(cls->_members)->Find(k)) {
-                size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-                if (MemberIsField(AsInt(*ref))) {
-                    if (idx < inst->_values.size()) {
-                        ASSIGN_DEREF(R[ins.a], inst->_values[idx]);
-                        NEXT();
-                    }
-                } else if (idx < cls->_methods.size()) {
-                    R[ins.a] = cls->_methods[idx].val;
-                    NEXT();
-                }
-            }
-        }
-    }
-    SAVEIP();
-    SQObjectPtr res;
-    if (!Get(o, k, res, GET_ROOT_FALLBACK))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
+    if (ReadFast<false>(o, k, R[ins.a]))
+        NEXT();
+    RESULT_TO_A(res, Get(o, k, res, GET_ROOT_FALLBACK));
 }
 op_SET: {
     const SQObjectPtr& o = R[ins.a];
@@ -1015,80 +962,48 @@ op_NEWMEMBER: {
     RELOAD();
     NEXT_SAFE();
 }
-op_DELETE: {
-    SAVEIP();
-    SQObjectPtr res;
-    if (!DeleteSlot(R[ins.b], RKC, res))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
-}
+op_DELETE:
+    RESULT_TO_A(res, DeleteSlot(R[ins.b], RKC, res));
 
-#define ARITH_OP(opchar, intexpr, floatexpr)                                                                           \
+// Arithmetic on two numbers inline; anything else goes to Arith (strings, metamethods). `CHECK` may refuse
+// an integer pair before `intexpr` runs.
+#define ARITH_OP(opchar, CHECK, intexpr, floatexpr)                                                                    \
     {                                                                                                                  \
         const SQObjectPtr& b_ = RKB;                                                                                   \
         const SQObjectPtr& c_ = RKC;                                                                                   \
         if (b_._type == OT_INTEGER && c_._type == OT_INTEGER) {                                                        \
             SQInteger x = AsInt(b_), y = AsInt(c_);                                                                    \
+            CHECK;                                                                                                     \
             R[ins.a].SetInteger(intexpr);                                                                              \
-            NEXT_SAFE();                                                                                                    \
+            NEXT();                                                                                                    \
         }                                                                                                              \
         if (b_._type & c_._type & SQOBJECT_NUMERIC) {                                                                  \
             SQFloat x = ToFloat(b_), y = ToFloat(c_);                                                                  \
             R[ins.a].SetFloat(floatexpr);                                                                              \
-            NEXT_SAFE();                                                                                                    \
+            NEXT();                                                                                                    \
         }                                                                                                              \
         arithOp = opchar;                                                                                              \
         goto arith_slow;                                                                                               \
     }
+#define NONZERO_DIVISOR(message)                                                                                       \
+    if (y == 0) {                                                                                                      \
+        SAVEIP();                                                                                                      \
+        RaiseError(message);                                                                                           \
+        goto exception;                                                                                                \
+    }
+#define ANY_OPERANDS (void)0
 
 op_ADD:
-    ARITH_OP('+', WrapAdd(x, y), x + y)
+    ARITH_OP('+', ANY_OPERANDS, WrapAdd(x, y), x + y)
 op_SUB:
-    ARITH_OP('-', WrapSub(x, y), x - y)
+    ARITH_OP('-', ANY_OPERANDS, WrapSub(x, y), x - y)
 op_MUL:
-    ARITH_OP('*', WrapMul(x, y), x * y)
-op_DIV: {
-    const SQObjectPtr& b_ = RKB;
-    const SQObjectPtr& c_ = RKC;
-    if (b_._type == OT_INTEGER && c_._type == OT_INTEGER) {
-        SQInteger x = AsInt(b_), y = AsInt(c_);
-        if (y == 0) {
-            SAVEIP();
-            RaiseError("division by zero");
-            goto exception;
-        }
-        R[ins.a].SetInteger(y == -1 ? WrapSub(0, x) : x / y);
-        NEXT();
-    }
-    if (b_._type & c_._type & SQOBJECT_NUMERIC) {
-        R[ins.a].SetFloat(ToFloat(b_) / ToFloat(c_));
-        NEXT();
-    }
-    arithOp = '/';
-    goto arith_slow;
-}
-op_MOD: {
-    const SQObjectPtr& b_ = RKB;
-    const SQObjectPtr& c_ = RKC;
-    if (b_._type == OT_INTEGER && c_._type == OT_INTEGER) {
-        SQInteger x = AsInt(b_), y = AsInt(c_);
-        if (y == 0) {
-            SAVEIP();
-            RaiseError("modulo by zero");
-            goto exception;
-        }
-        R[ins.a].SetInteger(y == -1 ? 0 : x % y);
-        NEXT();
-    }
-    if (b_._type & c_._type & SQOBJECT_NUMERIC) {
-        R[ins.a].SetFloat(std::fmod(ToFloat(b_), ToFloat(c_)));
-        NEXT();
-    }
-    arithOp = '%';
-    goto arith_slow;
-}
+    ARITH_OP('*', ANY_OPERANDS, WrapMul(x, y), x * y)
+// the one quotient that overflows (minimum / -1) wraps; its remainder is 0
+op_DIV:
+    ARITH_OP('/', NONZERO_DIVISOR("division by zero"), y == -1 ? WrapSub(0, x) : x / y, x / y)
+op_MOD:
+    ARITH_OP('%', NONZERO_DIVISOR("modulo by zero"), y == -1 ? 0 : x % y, std::fmod(x, y))
 
 #define BITWISE_OP(opchar, expr)                                                                                       \
     {                                                                                                                  \
@@ -1116,15 +1031,8 @@ op_SHR:
 op_USHR:
     BITWISE_OP('U', static_cast<SQInteger>(static_cast<uint64_t>(x) >> (y & 63)))
 
-arith_slow: {
-    SAVEIP();
-    SQObjectPtr res;
-    if (!Arith(arithOp, RKB, RKC, res))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
-}
+arith_slow:
+    RESULT_TO_A(res, Arith(arithOp, RKB, RKC, res));
 
 op_UNM: {
     const SQObjectPtr& b_ = R[ins.b];
@@ -1136,13 +1044,7 @@ op_UNM: {
         R[ins.a].SetFloat(-AsFloat(b_));
         NEXT();
     }
-    SAVEIP();
-    SQObjectPtr res;
-    if (!Negate(b_, res))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
+    RESULT_TO_A(res, Negate(b_, res));
 }
 op_NOT:
     R[ins.a].SetBool(IsFalse(R[ins.b]));
@@ -1157,24 +1059,10 @@ op_BNOT: {
     R[ins.a].SetInteger(~AsInt(b_));
     NEXT();
 }
-op_TYPEOF: {
-    SAVEIP();
-    SQObjectPtr res;
-    if (!TypeOf(R[ins.b], res))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
-}
-op_CLONE: {
-    SAVEIP();
-    SQObjectPtr res;
-    if (!Clone(R[ins.b], res))
-        goto exception;
-    RELOAD();
-    R[ins.a] = std::move(res);
-    NEXT_SAFE();
-}
+op_TYPEOF:
+    RESULT_TO_A(res, TypeOf(R[ins.b], res));
+op_CLONE:
+    RESULT_TO_A(res, Clone(R[ins.b], res));
 op_EQ:
     R[ins.a].SetBool(IsEqual(RKB, RKC));
     NEXT();
@@ -1182,37 +1070,45 @@ op_NE:
     R[ins.a].SetBool(!IsEqual(RKB, RKC));
     NEXT();
 
-#define COMPARE_VALUE(intexpr, floatexpr, fromcmp)                                                                     \
+// Orders two values: numbers inline, anything else through Compare (which may call _cmp). `ACTION` is
+// given the outcome: SET_A_BOOL stores it, JUMP_IF branches on it.
+#define COMPARE_OP(op, fromcmp, ACTION)                                                                                \
     {                                                                                                                  \
         const SQObjectPtr& b_ = RKB;                                                                                   \
         const SQObjectPtr& c_ = RKC;                                                                                   \
-        if (b_._type == OT_INTEGER && c_._type == OT_INTEGER) {                                                        \
-            SQInteger x = AsInt(b_), y = AsInt(c_);                                                                    \
-            R[ins.a].SetBool(intexpr);                                                                                 \
-            NEXT();                                                                                                    \
-        }                                                                                                              \
-        if (b_._type & c_._type & SQOBJECT_NUMERIC) {                                                                  \
-            SQFloat x = ToFloat(b_), y = ToFloat(c_);                                                                  \
-            R[ins.a].SetBool(floatexpr);                                                                               \
-            NEXT();                                                                                                    \
-        }                                                                                                              \
+        if (b_._type == OT_INTEGER && c_._type == OT_INTEGER)                                                          \
+            ACTION(AsInt(b_) op AsInt(c_));                                                                            \
+        if (b_._type & c_._type & SQOBJECT_NUMERIC)                                                                    \
+            ACTION(ToFloat(b_) op ToFloat(c_));                                                                        \
         SAVEIP();                                                                                                      \
         int r;                                                                                                         \
         if (!Compare(b_, c_, r))                                                                                       \
             goto exception;                                                                                            \
         RELOAD();                                                                                                      \
-        R[ins.a].SetBool(fromcmp);                                                                                     \
-        NEXT();                                                                                                        \
+        ACTION(fromcmp);                                                                                               \
     }
+#define SET_A_BOOL(cond)                                                                                               \
+    do {                                                                                                               \
+        R[ins.a].SetBool(cond);                                                                                        \
+        NEXT();                                                                                                        \
+    } while (0)
+#define JUMP_IF(cond)                                                                                                  \
+    do {                                                                                                               \
+        if ((cond) == (ins.a != 0))                                                                                    \
+            ip += ip->Sbx() + 1;                                                                                       \
+        else                                                                                                           \
+            ++ip;                                                                                                      \
+        NEXT();                                                                                                        \
+    } while (0)
 
 op_LT:
-    COMPARE_VALUE(x < y, x < y, r == -1)
+    COMPARE_OP(<, r == -1, SET_A_BOOL)
 op_LE:
-    COMPARE_VALUE(x <= y, x <= y, r == -1 || r == 0)
+    COMPARE_OP(<=, r == -1 || r == 0, SET_A_BOOL)
 op_GT:
-    COMPARE_VALUE(x > y, x > y, r == 1)
+    COMPARE_OP(>, r == 1, SET_A_BOOL)
 op_GE:
-    COMPARE_VALUE(x >= y, x >= y, r == 1 || r == 0)
+    COMPARE_OP(>=, r == 1 || r == 0, SET_A_BOOL)
 op_CMP3: {
     SAVEIP();
     int r;
@@ -1223,45 +1119,12 @@ op_CMP3: {
     NEXT();
 }
 
-#define JUMP_IF(cond)                                                                                                  \
-    do {                                                                                                               \
-        if ((cond) == (ins.a != 0))                                                                                    \
-            ip += ip->Sbx() + 1;                                                                                       \
-        else                                                                                                           \
-            ++ip;                                                                                                      \
-        NEXT();                                                                                                        \
-    } while (0)
-
 op_JEQ:
     JUMP_IF(IsEqual(RKB, RKC));
-op_JLT: {
-    const SQObjectPtr& b_ = RKB;
-    const SQObjectPtr& c_ = RKC;
-    if (b_._type == OT_INTEGER && c_._type == OT_INTEGER)
-        JUMP_IF(AsInt(b_) < AsInt(c_));
-    if (b_._type & c_._type & SQOBJECT_NUMERIC)
-        JUMP_IF(ToFloat(b_) < ToFloat(c_));
-    SAVEIP();
-    int r;
-    if (!Compare(b_, c_, r))
-        goto exception;
-    RELOAD();
-    JUMP_IF(r == -1);
-}
-op_JLE: {
-    const SQObjectPtr& b_ = RKB;
-    const SQObjectPtr& c_ = RKC;
-    if (b_._type == OT_INTEGER && c_._type == OT_INTEGER)
-        JUMP_IF(AsInt(b_) <= AsInt(c_));
-    if (b_._type & c_._type & SQOBJECT_NUMERIC)
-        JUMP_IF(ToFloat(b_) <= ToFloat(c_));
-    SAVEIP();
-    int r;
-    if (!Compare(b_, c_, r))
-        goto exception;
-    RELOAD();
-    JUMP_IF(r == -1 || r == 0);
-}
+op_JLT:
+    COMPARE_OP(<, r == -1, JUMP_IF)
+op_JLE:
+    COMPARE_OP(<=, r == -1 || r == 0, JUMP_IF)
 op_TEST:
     if (IsFalse(R[ins.a]) != (ins.b != 0))
         ip += ip->Sbx() + 1;
@@ -1328,14 +1191,7 @@ do_call: {
             static_cast<SQInteger>(_callstack.size()) < _maxCallDepth && top < static_cast<SQInteger>(_stack.size()) &&
             _callstack.size() < _callstack.capacity()) {
             // the common call: exact arguments, room on both stacks
-            SQCallInfo& nci = *_callstack.emplace(_callstack.end());
-            nci._ip = p->_code.data();
-            nci._literals = p->_literals.data();
-            nci._closure = cl;
-            nci._base = newbase;
-            nci._top = top;
-            nci._target = callTarget;
-            _top = top;
+            PushFrame(cl, p->_code.data(), newbase, top, callTarget);
         } else if (!StartCall(cl, ins.b, newbase, callTarget, false, false)) {
             goto exception;
         }
@@ -1350,10 +1206,7 @@ do_call: {
     eCallResult cr;
     if (callee._type == OT_NATIVECLOSURE) {
         bool suspend = false;
-        bool saved = _nativeFromScript;
-        _nativeFromScript = true;
-        bool ok = CallNative(AsNative(callee), ins.b, newbase, res, suspend);
-        _nativeFromScript = saved;
+        bool ok = CallNativeFrom(true, AsNative(callee), ins.b, newbase, res, suspend);
         cr = !ok ? eCallResult::ERROR : suspend ? eCallResult::SUSPEND : eCallResult::DONE;
     } else {
         cr = CallSlow(callee, ins.b, newbase, callTarget, res);
@@ -1384,29 +1237,7 @@ do_call: {
 op_PREPCALL: {
     SQObjectPtr o = R[ins.b];
     const SQObjectPtr& k = RKC;
-    bool found = false;
-    if (o._type == OT_TABLE) {
-        if (SQObjectPtr* p = AsTable(o)->Find(k)) {
-            ASSIGN_DEREF(R[ins.a], *p);
-            found = true;
-        }
-    } else if (o._type == OT_INSTANCE) {
-        CSqInstance* inst = AsInstance(o);
-        CSqClass* cls = inst->Class();
-        if (cls->_members._type == OT_TABLE) {
-            if (SQObjectPtr* ref = AsTable(cls->_members)->Find(k)) {
-                size_t idx = static_cast<size_t>(MemberIndex(AsInt(*ref)));
-                if (!MemberIsField(AsInt(*ref)) && idx < cls->_methods.size()) {
-                    R[ins.a] = cls->_methods[idx].val;
-                    found = true;
-                } else if (MemberIsField(AsInt(*ref)) && idx < inst->_values.size()) {
-                    ASSIGN_DEREF(R[ins.a], inst->_values[idx]);
-                    found = true;
-                }
-            }
-        }
-    }
-    if (!found) {
+    if (!ReadFast<false>(o, k, R[ins.a])) {
         SAVEIP();
         SQObjectPtr res;
         if (!Get(o, k, res, 0))
@@ -1425,7 +1256,7 @@ op_PREPCALLTHIS: {
     const SQObjectPtr& k = K[ins.c];
     if (o._type == OT_TABLE) {
         if (SQObjectPtr* p = AsTable(o)->Find(k)) {
-            ASSIGN_DEREF(R[ins.a], *p);
+            AssignDeref(R[ins.a], *p);
             R[ins.a + 1] = R[0];
             NEXT();
         }
@@ -1453,32 +1284,8 @@ op_RETURN: {
         CallDebugHook('r', *ci, ci->_closure->Proto()->LineAt(static_cast<size_t>(ip - 1 - ci->_closure->Proto()->_code.data())).line);
         RELOAD();
     }
-    SQInteger base = ci->_base;
-    SQInteger top = ci->_top;
-    bool root = ci->_root;
     uint16_t target = ci->_target;
-    CSqGenerator* gen = ci->_generator;
-    if (_openouters && _openouters->_idx >= base)
-        CloseOuters(base);
-    if (ci->_ntraps)
-        _traps.resize(_traps.size() - ci->_ntraps);
-    _callstack.pop_back();
-    if (gen)
-        gen->Kill();
-    for (SQInteger i = base; i < top; ++i)
-        _stack[static_cast<size_t>(i)].Null();
-    if (gen)
-        _stack[static_cast<size_t>(base - 1)].Null();
-    if (root) {
-        _top = gen ? base - 1 : base;
-        outres = std::move(res);
-        return true;
-    }
-    LOADFRAME();
-    _top = ci->_top;
-    if (target != NO_TARGET)
-        R[target] = std::move(res);
-    NEXT_SAFE();
+    RETURN_TO_CALLER(PopFrame(), target, res);
 }
 op_CLOSURE: {
     CSqClosure* parent = ci->_closure;
@@ -1536,7 +1343,7 @@ op_FOREACH: {
             NEXT();
         }
         R[ins.a + 2].SetInteger(idx);
-        ASSIGN_DEREF(R[ins.a + 3], arr->_values[static_cast<size_t>(idx)]);
+        AssignDeref(R[ins.a + 3], arr->_values[static_cast<size_t>(idx)]);
         R[ins.a + 1].SetInteger(idx + 1);
         NEXT();
     }
@@ -1550,7 +1357,7 @@ op_FOREACH: {
         }
         R[ins.a + 1].SetInteger(next);
         R[ins.a + 2] = std::move(key);
-        ASSIGN_DEREF(R[ins.a + 3], val);
+        AssignDeref(R[ins.a + 3], val);
         NEXT_SAFE();
     }
     if (o._type == OT_GENERATOR) {
@@ -1630,16 +1437,8 @@ op_YIELD: {
     uint16_t target = ci->_target;
     _callstack.pop_back();
     _stack[static_cast<size_t>(base - 1)].Null(); // may drop the last reference to g; g is not used after
-    if (root) {
-        _top = base - 1;
-        outres = std::move(res);
-        return true;
-    }
-    LOADFRAME();
-    _top = ci->_top;
-    if (target != NO_TARGET)
-        R[target] = std::move(res);
-    NEXT_SAFE();
+    _top = root ? base - 1 : _callstack.back()._top;
+    RETURN_TO_CALLER(root, target, res);
 }
 op_RESUME: {
     SAVEIP();
@@ -1710,14 +1509,18 @@ exception: {
 #undef LOADFRAME
 #undef RELOAD
 #undef SAVEIP
+#undef RETURN_TO_CALLER
 #undef NEXT
 #undef NEXT_SAFE
 #undef RKB
 #undef RKC
-#undef ASSIGN_DEREF
+#undef RESULT_TO_A
 #undef ARITH_OP
+#undef NONZERO_DIVISOR
+#undef ANY_OPERANDS
 #undef BITWISE_OP
-#undef COMPARE_VALUE
+#undef COMPARE_OP
+#undef SET_A_BOOL
 #undef JUMP_IF
 }
 

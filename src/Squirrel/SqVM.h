@@ -19,6 +19,12 @@ struct SQCallInfo {
     uint16_t _target = NO_TARGET;          // caller's register for the result
     bool _root = false;                    // returns to C++ when it returns
     bool _ctor = false;                    // a constructor: the result is `this`
+
+    // The instruction a script frame is at: the one it runs or last ran.
+    size_t Pc() const {
+        const SQInstruction* code = _closure->Proto()->_code.data();
+        return _ip > code ? static_cast<size_t>(_ip - code - 1) : 0;
+    }
 };
 
 struct SQTrap {
@@ -141,6 +147,12 @@ public:
     SQObjectPtr CurrentRoot() const;
     const SQObjectPtr& RootTable() const { return _roottable; }
     bool StackInfos(SQInteger level, SQStackInfos& si);
+    // The frame `level` calls below the running one; null past the bottom.
+    const SQCallInfo* FrameAt(SQInteger level) const {
+        if (level < 0 || level >= static_cast<SQInteger>(_callstack.size()))
+            return nullptr;
+        return &_callstack[_callstack.size() - 1 - static_cast<size_t>(level)];
+    }
 
     std::vector<SQObjectPtr> _stack;
     SQInteger _top = 0;
@@ -170,16 +182,77 @@ private:
     // Runs frames from the top of the call stack until the frame at `entryFrame` returns.
     bool Execute(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
     bool ExecuteGuarded(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError);
+    // The same from C++: when no script runs yet, `suspendable` tells whether this run may be suspended.
+    bool ExecuteOutermost(size_t entryFrame, SQObjectPtr& outres, bool raiseerror, bool startWithError,
+                          bool suspendable);
     enum class eCallResult { ERROR, DONE, FRAME, SUSPEND };
     eCallResult CallSlow(SQObjectPtr callee, SQInteger nargs, SQInteger base, uint16_t target, SQObjectPtr& res);
     void UnwindFrame();
+    // The argument count suits the function and its frame fits on the stack; raises the error otherwise.
+    bool ArgsFit(CSqFunctionProto* p, SQInteger nargs, SQInteger base);
+    // Enters a script frame whose registers are stack[base .. top).
+    SQ_HOT SQCallInfo& PushFrame(CSqClosure* cl, const SQInstruction* ip, SQInteger base, SQInteger top,
+                                 uint16_t target) {
+        SQCallInfo& ci = _callstack.emplace_back();
+        ci._ip = ip;
+        ci._literals = cl->Proto()->_literals.data();
+        ci._closure = cl;
+        ci._base = base;
+        ci._top = top;
+        ci._target = target;
+        _top = top;
+        return ci;
+    }
+    // Leaves the top frame: closes its outers, drops its traps and registers, ends a generator that ran in it.
+    // Returns whether the frame returns to C++; _top is left at the end of what remains below it.
+    SQ_HOT bool PopFrame() {
+        SQCallInfo& ci = _callstack.back();
+        SQInteger base = ci._base;
+        SQInteger top = ci._top;
+        bool root = ci._root;
+        CSqGenerator* gen = ci._generator;
+        if (_openouters && _openouters->_idx >= base)
+            CloseOuters(base);
+        if (ci._ntraps)
+            _traps.resize(_traps.size() - ci._ntraps);
+        _callstack.pop_back();
+        if (gen)
+            gen->Kill();
+        for (SQInteger i = base; i < top; ++i)
+            _stack[static_cast<size_t>(i)].Null();
+        if (gen)
+            _stack[static_cast<size_t>(base - 1)].Null();
+        if (root)
+            _top = gen ? base - 1 : base;
+        else
+            _top = _callstack.empty() ? 0 : _callstack.back()._top;
+        return root;
+    }
+    // A native call; only one made by a script may suspend its machine.
+    SQ_HOT bool CallNativeFrom(bool fromScript, CSqNativeClosure* nc, SQInteger nargs, SQInteger base,
+                               SQObjectPtr& retval, bool& suspend) {
+        bool saved = _nativeFromScript;
+        _nativeFromScript = fromScript;
+        bool ok = CallNative(nc, nargs, base, retval, suspend);
+        _nativeFromScript = saved;
+        return ok;
+    }
     void CallDebugHook(SQInteger type, const SQCallInfo& ci, SQInteger line);
-    eLookup CallGetMeta(const SQObjectPtr& mm, const SQObjectPtr& self, const SQObjectPtr& key, SQObjectPtr& dest);
+    // Calls a _get or _set metamethod: an error of null means the key is missing.
+    eLookup CallLookupMeta(const SQObjectPtr& mm, const SQObject* args, SQInteger nargs, SQObjectPtr& dest);
 
     SQObjectPtr _badslot;
 };
 
 inline CSqVM* AsThread(const SQObject& o) { return o._unVal.pThread; }
+
+// Copies a value read out of a container: a weak reference stored there reads as its target.
+SQ_HOT inline void AssignDeref(SQObjectPtr& dst, const SQObjectPtr& src) {
+    if (src._type == OT_WEAKREF)
+        dst = src._unVal.pWeakRef->_obj;
+    else
+        dst = src;
+}
 
 // Text of a value for messages ("the index '%s' does not exist").
 std::string KeyText(const SQObject& key);

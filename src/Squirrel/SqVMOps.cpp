@@ -9,30 +9,12 @@ namespace {
 
 constexpr SQInteger kMaxStringLength = SQInteger(1) << 30;
 
-const SQObjectPtr* DefaultDelegate(CSqSharedState* ss, SQObjectType t) {
-    switch (t) {
-    case OT_TABLE: return &ss->_table_default_delegate;
-    case OT_ARRAY: return &ss->_array_default_delegate;
-    case OT_STRING: return &ss->_string_default_delegate;
-    case OT_INTEGER:
-    case OT_FLOAT:
-    case OT_BOOL: return &ss->_number_default_delegate;
-    case OT_GENERATOR: return &ss->_generator_default_delegate;
-    case OT_CLOSURE:
-    case OT_NATIVECLOSURE: return &ss->_closure_default_delegate;
-    case OT_THREAD: return &ss->_thread_default_delegate;
-    case OT_CLASS: return &ss->_class_default_delegate;
-    case OT_INSTANCE: return &ss->_instance_default_delegate;
-    case OT_WEAKREF: return &ss->_weakref_default_delegate;
-    default: return nullptr;
-    }
-}
-
-void AssignDeref(SQObjectPtr& dst, const SQObjectPtr& src) {
-    if (src._type == OT_WEAKREF)
-        dst = src._unVal.pWeakRef->_obj;
-    else
-        dst = src;
+// The slot for `key` in the first table along a delegate chain that has one.
+SQObjectPtr* FindAlongChain(const SQObjectPtr& first, const SQObject& key) {
+    for (const SQObjectPtr* d = &first; d->_type == OT_TABLE; d = &AsTable(*d)->_delegate)
+        if (SQObjectPtr* p = AsTable(*d)->Find(key))
+            return p;
+    return nullptr;
 }
 
 std::string FloatText(SQFloat f) {
@@ -50,25 +32,20 @@ bool CSqVM::GetMetaMethodOf(const SQObject& o, eMetaMethod mt, SQObjectPtr& mm) 
     case OT_TABLE:
     case OT_USERDATA: {
         const SQObjectPtr& first = o._type == OT_TABLE ? AsTable(o)->_delegate : o._unVal.pUserData->_delegate;
-        const SQObjectPtr& name = _ss->_metamethodnames[mt];
-        for (const SQObjectPtr* d = &first; d->_type == OT_TABLE; d = &AsTable(*d)->_delegate) {
-            if (SQObjectPtr* p = AsTable(*d)->Find(name)) {
-                mm = *p;
-                return true;
-            }
-        }
-        return false;
+        SQObjectPtr* p = FindAlongChain(first, _ss->_metamethodnames[mt]);
+        if (!p)
+            return false;
+        mm = *p;
+        return true;
     }
     default:
         return false;
     }
 }
 
-eLookup CSqVM::CallGetMeta(const SQObjectPtr& mm, const SQObjectPtr& self, const SQObjectPtr& key,
-                           SQObjectPtr& dest) {
-    SQObjectPtr args[2] = {self, key};
+eLookup CSqVM::CallLookupMeta(const SQObjectPtr& mm, const SQObject* args, SQInteger nargs, SQObjectPtr& dest) {
     _lasterror.Null();
-    if (CallWith(mm, args, 2, dest, false))
+    if (CallWith(mm, args, nargs, dest, false))
         return eLookup::FOUND;
     // a metamethod that throws null (or fails without an error) means "no such key"
     return _lasterror._type == OT_NULL ? eLookup::MISSING : eLookup::FAILED;
@@ -76,27 +53,33 @@ eLookup CSqVM::CallGetMeta(const SQObjectPtr& mm, const SQObjectPtr& self, const
 
 eLookup CSqVM::GetImpl(const SQObjectPtr& self, const SQObjectPtr& key, SQObjectPtr& dest, int flags) {
     bool raw = (flags & GET_RAW) != 0;
-    switch (self._type) {
-    case OT_TABLE: {
-        CSqTable* t = AsTable(self);
-        if (SQObjectPtr* p = t->Find(key)) {
-            AssignDeref(dest, *p);
-            return eLookup::FOUND;
-        }
-        if (raw)
+    auto viaGetMeta = [&]() {
+        SQObjectPtr mm;
+        if (!GetMetaMethodOf(self, MT_GET, mm))
             return eLookup::MISSING;
-        for (const SQObjectPtr* d = &t->_delegate; d->_type == OT_TABLE; d = &AsTable(*d)->_delegate) {
-            if (SQObjectPtr* p = AsTable(*d)->Find(key)) {
+        SQObjectPtr args[2] = {self, key};
+        return CallLookupMeta(mm, args, 2, dest);
+    };
+    switch (self._type) {
+    case OT_TABLE:
+    case OT_USERDATA: {
+        // a table's own slots, then (both) the delegate chain and its _get
+        if (self._type == OT_TABLE) {
+            if (SQObjectPtr* p = AsTable(self)->Find(key)) {
                 AssignDeref(dest, *p);
                 return eLookup::FOUND;
             }
         }
-        SQObjectPtr mm;
-        if (GetMetaMethodOf(self, MT_GET, mm)) {
-            eLookup r = CallGetMeta(mm, self, key, dest);
-            if (r != eLookup::MISSING)
-                return r;
+        if (raw)
+            return eLookup::MISSING;
+        const SQObjectPtr& chain =
+            self._type == OT_TABLE ? AsTable(self)->_delegate : self._unVal.pUserData->_delegate;
+        if (SQObjectPtr* p = FindAlongChain(chain, key)) {
+            AssignDeref(dest, *p);
+            return eLookup::FOUND;
         }
+        if (eLookup r = viaGetMeta(); r != eLookup::MISSING)
+            return r;
         break;
     }
     case OT_ARRAY:
@@ -130,12 +113,8 @@ eLookup CSqVM::GetImpl(const SQObjectPtr& self, const SQObjectPtr& key, SQObject
         }
         if (raw)
             return eLookup::MISSING;
-        SQObjectPtr mm;
-        if (inst->Class()->GetMetaMethod(MT_GET, mm)) {
-            eLookup r = CallGetMeta(mm, self, key, dest);
-            if (r != eLookup::MISSING)
-                return r;
-        }
+        if (eLookup r = viaGetMeta(); r != eLookup::MISSING)
+            return r;
         break;
     }
     case OT_CLASS: {
@@ -146,29 +125,11 @@ eLookup CSqVM::GetImpl(const SQObjectPtr& self, const SQObjectPtr& key, SQObject
         }
         break;
     }
-    case OT_USERDATA: {
-        if (raw)
-            return eLookup::MISSING;
-        for (const SQObjectPtr* d = &self._unVal.pUserData->_delegate; d->_type == OT_TABLE;
-             d = &AsTable(*d)->_delegate) {
-            if (SQObjectPtr* p = AsTable(*d)->Find(key)) {
-                AssignDeref(dest, *p);
-                return eLookup::FOUND;
-            }
-        }
-        SQObjectPtr mm;
-        if (GetMetaMethodOf(self, MT_GET, mm)) {
-            eLookup r = CallGetMeta(mm, self, key, dest);
-            if (r != eLookup::MISSING)
-                return r;
-        }
-        return eLookup::MISSING;
-    }
     default:
         break;
     }
     if (!raw) {
-        if (const SQObjectPtr* dd = DefaultDelegate(_ss, self._type); dd && dd->_type == OT_TABLE) {
+        if (const SQObjectPtr* dd = _ss->DefaultDelegate(self._type); dd && dd->_type == OT_TABLE) {
             if (SQObjectPtr* p = AsTable(*dd)->Find(key)) {
                 dest = *p;
                 return eLookup::FOUND;
@@ -233,10 +194,7 @@ bool CSqVM::Set(SQObjectPtr self, SQObjectPtr key, SQObjectPtr val, int flags) {
         if (GetMetaMethodOf(obj, MT_SET, mm)) {
             SQObjectPtr args[3] = {obj, key, val};
             SQObjectPtr dummy;
-            _lasterror.Null();
-            if (CallWith(mm, args, 3, dummy, false))
-                return eLookup::FOUND;
-            return _lasterror._type == OT_NULL ? eLookup::MISSING : eLookup::FAILED;
+            return CallLookupMeta(mm, args, 3, dummy);
         }
         return eLookup::MISSING;
     };
@@ -343,10 +301,7 @@ bool CSqVM::DeleteSlot(SQObjectPtr self, SQObjectPtr key, SQObjectPtr& res) {
 bool CSqVM::Exists(const SQObjectPtr& self, const SQObjectPtr& key) {
     switch (self._type) {
     case OT_TABLE:
-        for (const SQObjectPtr* t = &self; t->_type == OT_TABLE; t = &AsTable(*t)->_delegate)
-            if (AsTable(*t)->Find(key))
-                return true;
-        return false;
+        return FindAlongChain(self, key) != nullptr;
     case OT_ARRAY:
         return IsNumeric(key) && ToInteger(key) >= 0 && ToInteger(key) < AsArray(self)->Size();
     case OT_STRING:
@@ -360,11 +315,7 @@ bool CSqVM::Exists(const SQObjectPtr& self, const SQObjectPtr& key) {
         return AsClass(self)->Get(key, v);
     }
     case OT_USERDATA:
-        for (const SQObjectPtr* t = &self._unVal.pUserData->_delegate; t->_type == OT_TABLE;
-             t = &AsTable(*t)->_delegate)
-            if (AsTable(*t)->Find(key))
-                return true;
-        return false;
+        return FindAlongChain(self._unVal.pUserData->_delegate, key) != nullptr;
     default:
         return false;
     }
@@ -543,22 +494,12 @@ bool CSqVM::TypeOf(SQObjectPtr o, SQObjectPtr& res) {
 
 bool CSqVM::Clone(SQObjectPtr o, SQObjectPtr& res) {
     switch (o._type) {
-    case OT_TABLE: {
-        SQObjectPtr copy(AsTable(o)->Clone());
+    case OT_TABLE:
+    case OT_INSTANCE: {
+        // the copy keeps the delegate or class, whose _cloned hears of it
+        SQObjectPtr copy = o._type == OT_TABLE ? SQObjectPtr(AsTable(o)->Clone()) : SQObjectPtr(AsInstance(o)->Clone());
         SQObjectPtr mm;
         if (GetMetaMethodOf(copy, MT_CLONED, mm)) {
-            SQObjectPtr args[2] = {copy, o};
-            SQObjectPtr dummy;
-            if (!CallWith(mm, args, 2, dummy, false))
-                return false;
-        }
-        res = std::move(copy);
-        return true;
-    }
-    case OT_INSTANCE: {
-        SQObjectPtr copy(AsInstance(o)->Clone());
-        SQObjectPtr mm;
-        if (AsInstance(o)->Class()->GetMetaMethod(MT_CLONED, mm)) {
             SQObjectPtr args[2] = {copy, o};
             SQObjectPtr dummy;
             if (!CallWith(mm, args, 2, dummy, false))
@@ -673,27 +614,14 @@ bool CSqVM::IterNext(const SQObjectPtr& obj, SQObjectPtr& iter, SQObjectPtr& key
         iter = SQObjectPtr::Integer(next);
         return true;
     }
-    case OT_CLASS: {
-        CSqClass* c = AsClass(obj);
-        if (c->_members._type != OT_TABLE) {
-            done = true;
-            return true;
-        }
-        SQObjectPtr ref;
-        SQInteger next = AsTable(c->_members)->Next(pos, key, ref);
-        if (next < 0) {
-            done = true;
-            return true;
-        }
-        c->Get(key, val);
-        iter = SQObjectPtr::Integer(next);
-        return true;
-    }
+    case OT_CLASS:
     case OT_INSTANCE: {
+        // both walk the class's members; an instance reads its own fields
+        bool isClass = obj._type == OT_CLASS;
+        CSqClass* c = isClass ? AsClass(obj) : AsInstance(obj)->Class();
         SQObjectPtr mm;
-        if (AsInstance(obj)->Class()->GetMetaMethod(MT_NEXTI, mm))
+        if (!isClass && c->GetMetaMethod(MT_NEXTI, mm))
             return metaIterate(mm);
-        CSqClass* c = AsInstance(obj)->Class();
         if (c->_members._type != OT_TABLE) {
             done = true;
             return true;
@@ -704,7 +632,10 @@ bool CSqVM::IterNext(const SQObjectPtr& obj, SQObjectPtr& iter, SQObjectPtr& key
             done = true;
             return true;
         }
-        AsInstance(obj)->Get(key, val);
+        if (isClass)
+            c->Get(key, val);
+        else
+            AsInstance(obj)->Get(key, val);
         iter = SQObjectPtr::Integer(next);
         return true;
     }
@@ -720,9 +651,10 @@ bool CSqVM::IterNext(const SQObjectPtr& obj, SQObjectPtr& iter, SQObjectPtr& key
 }
 
 bool CSqVM::StackInfos(SQInteger level, SQStackInfos& si) {
-    if (level < 0 || level >= static_cast<SQInteger>(_callstack.size()))
+    const SQCallInfo* frame = FrameAt(level);
+    if (!frame)
         return false;
-    const SQCallInfo& ci = _callstack[_callstack.size() - 1 - static_cast<size_t>(level)];
+    const SQCallInfo& ci = *frame;
     si.funcname = nullptr;
     si.source = nullptr;
     si.line = -1;
@@ -731,8 +663,7 @@ bool CSqVM::StackInfos(SQInteger level, SQStackInfos& si) {
         CSqFunctionProto* p = ci._closure->Proto();
         si.funcname = p->_name._type == OT_STRING ? StrOf(p->_name) : nullptr;
         si.source = p->_sourcename._type == OT_STRING ? StrOf(p->_sourcename) : nullptr;
-        size_t pc = ci._ip > p->_code.data() ? static_cast<size_t>(ci._ip - p->_code.data() - 1) : 0;
-        const SQLineInfo& li = p->LineAt(pc);
+        const SQLineInfo& li = p->LineAt(ci.Pc());
         si.line = li.line;
         si.column = li.column;
     } else if (ci._native) {

@@ -197,21 +197,42 @@ private:
         return true;
     }
 
+    // A thing named by the first argument.
+    static bool MakeThingNative(CNativeState* state, int, void* self)
+    {
+        const char* name = nullptr;
+        if (!state->CheckString(0, name))
+            return false;
+        state->ReturnObject(Self(self)->MakeThing(name));
+        return true;
+    }
+
+    // A class of values made of `Components` floats, constructed from up to that many numbers.
+    template <typename T, size_t Components>
+    static ReflectedClass* NewValueClass(ReflectedNamespace* ns, const char* name, const char* mask)
+    {
+        ReflectedClass* cls = ns->NewClass(name);
+        cls->RegisterConstructor(mask, [](CNativeState* state, int count, void* c) {
+            return ConstructValue<T>(state, count, static_cast<ReflectedClass*>(c), Components);
+        }, cls);
+        return cls;
+    }
+
+    // Float component `Index` of a value class as a read/write property.
+    template <typename T, size_t Index>
+    static void AddComponent(ReflectedClass* cls, const char* name)
+    {
+        cls->AddProperty(nullptr, name, ARGUMENT_FLOAT,
+                         [](CNativeState* s, int, void*) { return Component<T>(s, Index, false); },
+                         [](CNativeState* s, int, void*) { return Component<T>(s, Index, true); });
+    }
+
     void RegisterValueClasses()
     {
         ReflectedNamespace* global = scripting.GetGlobal();
-        ReflectedClass* vec2 = global->NewClass("Vec2");
-        vec2->RegisterConstructor("|ff", [](CNativeState* state, int count, void* cls) {
-            return ConstructValue<CVector2D>(state, count, static_cast<ReflectedClass*>(cls), 2);
-        }, vec2);
-        ReflectedClass* vec3 = global->NewClass("Vec3");
-        vec3->RegisterConstructor("|fff", [](CNativeState* state, int count, void* cls) {
-            return ConstructValue<CVector3D>(state, count, static_cast<ReflectedClass*>(cls), 3);
-        }, vec3);
-        ReflectedClass* matrix = global->NewClass("Matrix4x4");
-        matrix->RegisterConstructor("", [](CNativeState* state, int count, void* cls) {
-            return ConstructValue<CMatrix4x4>(state, count, static_cast<ReflectedClass*>(cls), 16);
-        }, matrix);
+        ReflectedClass* vec2 = NewValueClass<CVector2D, 2>(global, "Vec2", "|ff");
+        ReflectedClass* vec3 = NewValueClass<CVector3D, 3>(global, "Vec3", "|fff");
+        ReflectedClass* matrix = NewValueClass<CMatrix4x4, 16>(global, "Matrix4x4", "");
         matrix->RegisterFunction("get", "ti", [](CNativeState* state, int, void*) {
             CObjectValue<CMatrix4x4>* self = nullptr;
             uint32_t index = 0;
@@ -222,21 +243,11 @@ private:
             state->ReturnNumber(self->Value()[index]);
             return true;
         });
-        vec2->AddProperty(nullptr, "x", ARGUMENT_FLOAT,
-                          [](CNativeState* s, int, void*) { return Component<CVector2D>(s, 0, false); },
-                          [](CNativeState* s, int, void*) { return Component<CVector2D>(s, 0, true); });
-        vec2->AddProperty(nullptr, "y", ARGUMENT_FLOAT,
-                          [](CNativeState* s, int, void*) { return Component<CVector2D>(s, 1, false); },
-                          [](CNativeState* s, int, void*) { return Component<CVector2D>(s, 1, true); });
-        vec3->AddProperty(nullptr, "x", ARGUMENT_FLOAT,
-                          [](CNativeState* s, int, void*) { return Component<CVector3D>(s, 0, false); },
-                          [](CNativeState* s, int, void*) { return Component<CVector3D>(s, 0, true); });
-        vec3->AddProperty(nullptr, "y", ARGUMENT_FLOAT,
-                          [](CNativeState* s, int, void*) { return Component<CVector3D>(s, 1, false); },
-                          [](CNativeState* s, int, void*) { return Component<CVector3D>(s, 1, true); });
-        vec3->AddProperty(nullptr, "z", ARGUMENT_FLOAT,
-                          [](CNativeState* s, int, void*) { return Component<CVector3D>(s, 2, false); },
-                          [](CNativeState* s, int, void*) { return Component<CVector3D>(s, 2, true); });
+        AddComponent<CVector2D, 0>(vec2, "x");
+        AddComponent<CVector2D, 1>(vec2, "y");
+        AddComponent<CVector3D, 0>(vec3, "x");
+        AddComponent<CVector3D, 1>(vec3, "y");
+        AddComponent<CVector3D, 2>(vec3, "z");
         vec3->RegisterFunction("length", "t", [](CNativeState* state, int, void*) {
             CObjectValue<CVector3D>* self = nullptr;
             if (!state->GetThis(nullptr, self))
@@ -335,13 +346,7 @@ private:
             state->Return(results->GetAt(0));
             return true;
         });
-        test->RegisterFunction("makeThing", "s", [](CNativeState* state, int, void* self) {
-            const char* name = nullptr;
-            if (!state->CheckString(0, name))
-                return false;
-            state->ReturnObject(Self(self)->MakeThing(name));
-            return true;
-        }, this);
+        test->RegisterFunction("makeThing", "s", MakeThingNative, this);
         test->RegisterFunction("keep", "x", [](CNativeState* state, int, void* self) {
             CBaseObject* object = nullptr;
             if (!state->CheckReferenceable(0, object))
@@ -364,13 +369,7 @@ private:
         });
 
         thingClass = test->NewClass("Thing");
-        thingClass->RegisterConstructor("s", [](CNativeState* state, int, void* self) {
-            const char* name = nullptr;
-            if (!state->CheckString(0, name))
-                return false;
-            state->ReturnObject(Self(self)->MakeThing(name));
-            return true;
-        }, this);
+        thingClass->RegisterConstructor("s", MakeThingNative, this);
         thingClass->AddProperty(this, "name", ARGUMENT_STRING,
             [](CNativeState* state, int, void* self) {
                 CTestThing* thing = nullptr;
