@@ -54,7 +54,7 @@ constexpr int kMaxLiterals = 0xFFFE;
 
 class CSqCodegen {
 public:
-    CSqCodegen(CSqVM* vm, std::string source) : _vm(vm), _ss(vm->_ss), _source(std::move(source)) {}
+    CSqCodegen(CSqVM* vm, std::string source) : _ss(vm->_ss), _source(std::move(source)) {}
 
     SQObjectPtr CompileFunction(SQFuncNode* f);
 
@@ -373,7 +373,6 @@ private:
         PatchAll(loop.breaks, Pc());
     }
 
-    CSqVM* _vm;
     CSqSharedState* _ss;
     std::string _source;
     SQFuncState* _fs = nullptr;
