@@ -13,7 +13,6 @@
 #include <strings.h>
 
 #include <cstdio>
-#include <cstring>
 
 using namespace Corvane3D;
 
@@ -116,13 +115,10 @@ void CBaseServer::RefreshResources()
 void CBaseServer::SetResourcePrivileged(const char* name, const char* privileged)
 {
     CResource* resource = m_pResourceMgr->FindResourceByName(name);
-    if (!resource || !privileged)
+    if (!resource)
         return;
-    // A text that is not a boolean leaves the mark as it was.
-    if (strcasecmp(privileged, "true") == 0 || std::strcmp(privileged, "1") == 0)
-        resource->SetPrivileged(true);
-    else if (strcasecmp(privileged, "false") == 0 || std::strcmp(privileged, "0") == 0)
-        resource->SetPrivileged(false);
+    // Converted like every boolean setting; a text that is not a boolean leaves the mark as it was.
+    resource->SetPrivileged(CServerConfiguration::ParseBool(privileged, resource->IsPrivileged()));
 }
 
 bool CBaseServer::TriggerEvent(const char* name, const CArgumentArray& arguments)
