@@ -261,33 +261,15 @@ bool CBaseServer::ParseConfig(CServerConfiguration& config)
         }
     }
 
-    for (CElementChunk* cvar : CServerConfiguration::GetChildren(config.GetRoot(), "cvar")) {
-        const char* name = cvar->Attribute("name");
-        const char* value = cvar->Attribute("value");
-        if (!name) {
-            context->LogError("CVar in config without name attribute!");
-            continue;
-        }
-        if (!value) {
-            context->LogError("CVar %s in config without value attribute!", name);
-            continue;
-        }
-        m_cvars.Set(name, value, true);
-        m_cvars.Find(name)->m_readOnly = true;
-    }
-    for (CElementChunk* rule : CServerConfiguration::GetChildren(config.GetRoot(), "rule")) {
-        const char* name = rule->Attribute("name");
-        const char* value = rule->Attribute("value");
-        if (!name) {
-            context->LogError("Rule in config without name attribute!");
-            continue;
-        }
-        if (!value) {
-            context->LogError("Rule %s in config without value attribute!", name);
-            continue;
-        }
-        m_rules.SetRule(name, value);
-    }
+    CServerConfiguration::ForEachAttributePair(config.GetRoot(), "cvar", "CVar", "name", "value",
+                                               [this](const char* name, const char* value) {
+                                                   m_cvars.Set(name, value, true);
+                                                   m_cvars.Find(name)->m_readOnly = true;
+                                               });
+    CServerConfiguration::ForEachAttributePair(config.GetRoot(), "rule", "Rule", "name", "value",
+                                               [this](const char* name, const char* value) {
+                                                   m_rules.SetRule(name, value);
+                                               });
 
     if (const char* game = config.GetText("game"))
         s.m_game = std::string(game).substr(0, MaxSettingText);

@@ -103,21 +103,10 @@ bool CRovaServer::ParseConfig(CServerConfiguration& config)
 
     s.m_syncLocalEntities = config.GetBoolValue("synclocalentities", s.m_syncLocalEntities);
 
-    if (CElementChunk* anticheat = config.GetElement("anticheat")) {
-        for (CElementChunk* file : CServerConfiguration::GetChildren(anticheat, "file")) {
-            const char* path = file->Attribute("path");
-            const char* source = file->Attribute("src");
-            if (!path) {
-                context->LogError("Anticheat file in config without path attribute!");
-                continue;
-            }
-            if (!source) {
-                context->LogError("Anticheat file %s in config without src attribute!", path);
-                continue;
-            }
-            AddFileToAnticheat(path, source);
-        }
-    }
+    CServerConfiguration::ForEachAttributePair(config.GetElement("anticheat"), "file", "Anticheat file", "path", "src",
+                                               [this](const char* path, const char* source) {
+                                                   AddFileToAnticheat(path, source);
+                                               });
 
     s.m_pickupStreamInDistance = config.GetRealValue("pickupstreamindistance", s.m_pickupStreamInDistance);
     s.m_pickupStreamOutDistance = config.GetRealValue("pickupstreamoutdistance", s.m_pickupStreamOutDistance);

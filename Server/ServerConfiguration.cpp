@@ -1,5 +1,7 @@
 #include "ServerConfiguration.h"
 
+#include "Engine/Context.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +30,21 @@ std::vector<CElementChunk*> CServerConfiguration::GetChildren(const CElementChun
             result.push_back(static_cast<CElementChunk*>(child));
     }
     return result;
+}
+
+void CServerConfiguration::ForEachAttributePair(const CElementChunk* parent, const char* child, const char* label,
+                                                const char* first, const char* second, const PairVisitor& visit)
+{
+    for (const CElementChunk* element : GetChildren(parent, child)) {
+        const char* firstValue = element->Attribute(first);
+        const char* secondValue = element->Attribute(second);
+        if (!firstValue)
+            GetContext()->LogError("%s in config without %s attribute!", label, first);
+        else if (!secondValue)
+            GetContext()->LogError("%s %s in config without %s attribute!", label, firstValue, second);
+        else
+            visit(firstValue, secondValue);
+    }
 }
 
 const char* CServerConfiguration::GetText(const char* name) const

@@ -4,6 +4,7 @@
 #include "Engine/CorvaneHBF.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,13 @@ public:
     // Every direct child of `parent` with exactly this name, in file order.
     static std::vector<Corvane3D::CElementChunk*> GetChildren(const Corvane3D::CElementChunk* parent,
                                                               const char* name);
+
+    // Visits every `child` of `parent` that has both attributes, in file order. An element that
+    // lacks one is reported ("<label> in config without <first> attribute!", or with the first
+    // value after the label when the second is missing) and skipped.
+    using PairVisitor = std::function<void(const char* first, const char* second)>;
+    static void ForEachAttributePair(const Corvane3D::CElementChunk* parent, const char* child, const char* label,
+                                     const char* first, const char* second, const PairVisitor& visit);
 
     // The setting's text, or null when the element is missing or has no text.
     const char* GetText(const char* name) const;
