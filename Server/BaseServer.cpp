@@ -331,7 +331,7 @@ bool CBaseServer::ProcessFrame()
 
 void CBaseServer::ProcessConsoleInput()
 {
-    // Lines posted while these run are picked up by the next pass of the loop.
+    // Lines posted while these run are handled too: the queue is pumped until it stays empty.
     while (m_inputQueue.Pump([this](std::string& line) {
         if (!line.empty() && line.size() <= 255)
             RunConsoleLine(line);
@@ -353,7 +353,8 @@ void CBaseServer::UpdateTimers(double frameTime)
 
 void CBaseServer::RunConsoleLine(const std::string& line)
 {
-    GetCommandHandlers()->ConsoleCommandOnly(line.c_str(), nullptr, true);
+    // Typed lines speak as the console client, so "say" chats in its name.
+    GetCommandHandlers()->ConsoleCommandOnly(line.c_str(), GetConsoleClient(), true);
 }
 
 bool CBaseServer::LoadModules(CServerConfiguration& config)
