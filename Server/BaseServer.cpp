@@ -24,11 +24,6 @@ bool IsDue(uint32_t scheduled, uint32_t now)
     return int32_t(now - scheduled) > 0;
 }
 
-Context* Log()
-{
-    return GetContext();
-}
-
 // A word-valued setting: its value, compared without regard to case.
 struct tWord {
     const char* word;
@@ -165,16 +160,14 @@ void CBaseServer::ResetFrameClock()
 
 bool CBaseServer::ParseConfig(CServerConfiguration& config)
 {
-    Context* context = Log();
+    Context* context = GetContext();
     CServerSettings& s = m_settings;
 
     s.m_logPath = config.GetTextValue("logpath", s.m_logPath, MaxSettingText);
     s.m_logTimeStamp = config.GetTextValue("logtimestamp", s.m_logTimeStamp, MaxSettingText);
-    if (context) {
-        context->GetFileLog().SetTimeStampFormat(s.m_logTimeStamp.c_str());
-        if (!s.m_logPath.empty())
-            context->OpenLogFile(s.m_logPath.c_str());
-    }
+    context->GetFileLog().SetTimeStampFormat(s.m_logTimeStamp.c_str());
+    if (!s.m_logPath.empty())
+        context->OpenLogFile(s.m_logPath.c_str());
 
     s.m_bindIP = config.GetTextValue("bindip", s.m_bindIP, MaxSettingText);
     s.m_serverName = config.GetTextValue("servername", s.m_serverName, MaxSettingText);
@@ -362,7 +355,7 @@ bool CBaseServer::LoadModules(CServerConfiguration& config)
     CElementChunk* modules = config.GetElement("modules");
     if (!modules)
         return true;
-    Context* context = Log();
+    Context* context = GetContext();
     context->Log("Loading modules...");
     int seen = 0;
     int failed = 0;

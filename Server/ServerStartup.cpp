@@ -13,7 +13,7 @@ namespace {
 // The players the client table can hold: slot 255 is the console's.
 constexpr int MaxClientSlots = 255;
 
-bool ApplyCommandLine(CRovaServer& server, const CCommandLine& commandLine)
+void ApplyCommandLine(CRovaServer& server, const CCommandLine& commandLine)
 {
     CServerSettings& s = server.GetSettings();
     if (commandLine.m_port)
@@ -36,7 +36,6 @@ bool ApplyCommandLine(CRovaServer& server, const CCommandLine& commandLine)
         s.m_bindIP = *commandLine.m_bindIP;
     if (commandLine.m_multithreaded)
         s.m_multithreaded = *commandLine.m_multithreaded;
-    return true;
 }
 
 // Runs the start-up command file: each line ended by a line feed is run as console input; a
