@@ -58,6 +58,8 @@ void CBaseServer::Construct()
 {
     m_frameClock.Reset(OS::GetPerformanceCounter());
     GetEventHandlers()->CreateServerEventTypes();
+    // Raised every frame: looked up once. Event types live as long as the resource manager.
+    m_pOnProcess = GetEventHandlers()->GetEventType("OnProcess");
     m_pManager = std::make_unique<CServerManager>(this);
     RegisterServerFunctions(*GetScripting());
     RegisterConsoleCommands();
@@ -336,7 +338,7 @@ void CBaseServer::OnProcess(const FrameTimeInfo& frame)
 {
     CArgumentArray arguments;
     arguments.AddNumber(frame.m_dFrameTime);
-    TriggerEvent("OnProcess", arguments);
+    m_pOnProcess->Trigger(arguments);
 }
 
 void CBaseServer::UpdateTimers(double frameTime)

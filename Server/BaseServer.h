@@ -171,6 +171,7 @@ private:
 
     // Owns the scripting core and every handler table; destroyed before the transport.
     std::unique_ptr<CServerResourceMgr> m_pResourceMgr;
+    Corvane3D::EventHandlers::CEventType* m_pOnProcess = nullptr;
 
     Corvane3D::CLockable m_lock;
     Corvane3D::Signalable m_stopFlag;
