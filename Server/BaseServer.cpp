@@ -146,7 +146,7 @@ void CBaseServer::SendCVars(NetPeer peer)
     if (peer)
         SendPacket(peer, packet, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
     else
-        SendEveryonePacket(packet, PACKET_PRIORITY_LOW, ePacketFlags(PACKET_FLAG_RELIABLE | PACKET_FLAG_EVERYONE), 0);
+        SendEveryonePacket(packet, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
 }
 
 void CBaseServer::RequestStop()

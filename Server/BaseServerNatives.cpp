@@ -99,8 +99,8 @@ bool FunctionSetCVar(CNativeState* state, int, void* privateData)
     CVarSystem& cvars = server->GetCVars();
     if (const CVarSystem::tCVar* existing = cvars.Find(name); existing && existing->m_readOnly)
         return state->Error("CVar %s is read-only", name);
+    // A variable scripts may change is never read-only, and a new one starts writable.
     cvars.Set(name, value, true);
-    cvars.Find(name)->m_readOnly = false;
     server->SendCVars(NetPeer{});
     return true;
 }
