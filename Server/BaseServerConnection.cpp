@@ -143,11 +143,15 @@ bool CBaseServer::OnPlayerConnect(NetPeer peer)
 
 void CBaseServer::ProcessPacket(NetPeer peer, uint32_t id, Stream& body)
 {
-    if (m_refusedPeers.count(peer))
-        return;
-    CNetMachine* client = m_machines.GetMachineFromPeer(peer);
+    ProcessClientPacket(peer, m_machines.GetMachineFromPeer(peer), id, body);
+}
+
+void CBaseServer::ProcessClientPacket(NetPeer peer, CNetMachine* client, uint32_t id, Stream& body)
+{
     if (id == MESSAGE_JOIN_REQUEST) {
-        if (!client)
+        // Only a peer without a client asks to join; a refused peer never gets one, and nothing
+        // it sends before it is gone is handled.
+        if (!client && !m_refusedPeers.count(peer))
             HandleJoinRequest(peer, body);
         return;
     }
