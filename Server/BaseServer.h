@@ -98,6 +98,11 @@ protected:
     // Per-frame work of the game; the base raises nothing yet beyond what the loop does itself.
     virtual void OnProcess(const FrameTimeInfo& frame);
 
+    // A message from `peer`, whose client (null for none) the caller has already looked up, so
+    // that the slot search runs once per message however many classes see it.
+    void ProcessClientPacket(Corvane3D::NetPeer peer, Corvane3D::CNetMachine* client, uint32_t id,
+                             Corvane3D::Stream& body);
+
     // Steps of the frame that later subsystems take over. Each runs at its place in the frame.
     virtual void UpdateTimers(double frameTime);
     virtual void ServiceScriptRequests() {}

@@ -143,11 +143,15 @@ bool CBaseServer::OnPlayerConnect(NetPeer peer)
 
 void CBaseServer::ProcessPacket(NetPeer peer, uint32_t id, Stream& body)
 {
-    if (m_refusedPeers.count(peer))
-        return;
-    CNetMachine* client = m_machines.GetMachineFromPeer(peer);
+    ProcessClientPacket(peer, m_machines.GetMachineFromPeer(peer), id, body);
+}
+
+void CBaseServer::ProcessClientPacket(NetPeer peer, CNetMachine* client, uint32_t id, Stream& body)
+{
     if (id == MESSAGE_JOIN_REQUEST) {
-        if (!client)
+        // Only a peer without a client asks to join; a refused peer never gets one, and nothing
+        // it sends before it is gone is handled.
+        if (!client && !m_refusedPeers.count(peer))
             HandleJoinRequest(peer, body);
         return;
     }
@@ -287,14 +291,11 @@ void CBaseServer::AcceptClient(NetPeer peer, const CIPAddress& address, const st
     CBinaryWriter(&serverName).WriteString(m_settings.m_serverName);
     client->SendPacket(serverName, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
 
-    // The record is written once; a record that cannot be written is not announced.
-    Packet record;
-    if (client->Write(&record)) {
-        Packet added(MESSAGE_CLIENT_ADDED);
-        CBinaryWriter addedWriter(&added);
-        addedWriter.WriteUInt16(1);
-        addedWriter.WriteInt32(slot);
-        addedWriter.Write(record.GetData(), record.GetSize());
+    // One message for everyone else, with the record written straight into it; a record that
+    // cannot be written is not announced.
+    Packet added(MESSAGE_CLIENT_ADDED);
+    CBinaryWriter addedWriter(&added);
+    if (addedWriter.WriteUInt16(1) && addedWriter.WriteInt32(slot) && client->Write(&added)) {
         for (int32_t index = 0; index < int32_t(CNetMachines::SlotCount); ++index) {
             CNetMachine* other = m_machines.GetMachine(index);
             if (other && other != client.Get())
@@ -302,25 +303,27 @@ void CBaseServer::AcceptClient(NetPeer peer, const CIPAddress& address, const st
         }
     }
 
-    // Every occupied slot, the console's and the client's own included, in slot order. Records
-    // are written apart first, so one that cannot be written is left out rather than cut short.
-    Packet records;
+    // Every occupied slot, the console's and the client's own included, in slot order. Each
+    // record is written apart first, so one that cannot be written is left out rather than cut
+    // short; the count in front is filled in once it is known.
+    Packet list(MESSAGE_CLIENT_LIST);
+    CBinaryWriter listWriter(&list);
+    listWriter.WriteUInt16(0);
+    listWriter.WriteUInt16(uint16_t(std::clamp(m_settings.m_maxPlayers, 0, 0xFFFF)));
+    Packet record;
     uint16_t count = 0;
     for (int32_t index = 0; index < int32_t(CNetMachines::SlotCount); ++index) {
         CNetMachine* listed = m_machines.GetMachine(index);
         if (!listed)
             continue;
-        Packet one;
-        if (!CBinaryWriter(&one).WriteInt32(index) || !listed->Write(&one))
+        record.Truncate();
+        if (!CBinaryWriter(&record).WriteInt32(index) || !listed->Write(&record))
             continue;
-        CBinaryWriter(&records).Write(one.GetData(), one.GetSize());
+        listWriter.Write(record.GetData(), record.GetSize());
         ++count;
     }
-    Packet list(MESSAGE_CLIENT_LIST);
-    CBinaryWriter listWriter(&list);
+    list.Seek(PACKET_HEADER_SIZE, SEEK_ORIGIN_BEGIN);
     listWriter.WriteUInt16(count);
-    listWriter.WriteUInt16(uint16_t(std::clamp(m_settings.m_maxPlayers, 0, 0xFFFF)));
-    listWriter.Write(records.GetData(), records.GetSize());
     client->SendPacket(list, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
 }
 

@@ -13,7 +13,6 @@ using namespace Corvane3D;
 
 namespace {
 
-constexpr uint32_t MessageJoinRequest = 1;
 constexpr uint32_t MessageAnticheat = 149;
 
 } // namespace
@@ -21,23 +20,17 @@ constexpr uint32_t MessageAnticheat = 149;
 void CRovaServer::ProcessPacket(NetPeer peer, uint32_t id, Stream& body)
 {
     CNetMachine* machine = GetMachines().GetMachineFromPeer(peer);
-    // A join request comes only from a peer without a client; the base checks it.
-    if (id == MessageJoinRequest) {
-        if (!machine)
-            CBaseServer::ProcessPacket(peer, id, body);
-        return;
-    }
-    auto* client = dynamic_cast<CRovaClient*>(machine);
-    if (!client)
-        return;
-    if (!client->IsAnticheatVerified()) {
+    // Until a client's digests match, nothing else it sends is handled; once they have, further
+    // digests are not.
+    if (auto* client = dynamic_cast<CRovaClient*>(machine); client && !client->IsAnticheatVerified()) {
         if (id == MessageAnticheat)
             HandleAnticheatDigests(client, body);
         return;
     }
     if (id == MessageAnticheat)
         return;
-    CBaseServer::ProcessPacket(peer, id, body);
+    // The base handles a join request only from a peer without a client, and nothing else from one.
+    ProcessClientPacket(peer, machine, id, body);
 }
 
 void CRovaServer::OnPlayerJoin(CNetMachine* client)

@@ -37,8 +37,6 @@ public:
     // To every peer: priority 3, reliable, channel 0. False off the server side or without a
     // transport.
     bool SendEveryonePacket(const Packet& packet);
-    // To one peer with the same options.
-    bool SendPacketTo(NetPeer peer, const Packet& packet);
 
     // INetObjectResolver: the element registry answers these; without it there are no elements.
     CBaseObject* ResolveNetObject(int32_t id) override;

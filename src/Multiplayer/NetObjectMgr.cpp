@@ -21,13 +21,6 @@ bool CNetObjectMgr::SendEveryonePacket(const Packet& packet)
                                             0);
 }
 
-bool CNetObjectMgr::SendPacketTo(NetPeer peer, const Packet& packet)
-{
-    if (!m_bServerSide || !m_pTransport || !peer)
-        return false;
-    return m_pTransport->SendPacket(peer, packet, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0);
-}
-
 CBaseObject* CNetObjectMgr::ResolveNetObject(int32_t)
 {
     return nullptr;

@@ -473,9 +473,11 @@ void CENetSystem::HandToENet(tPendingPacket& pending)
 {
     ENetPacket* packet = pending.packet.get();
     if (pending.flags & PACKET_FLAG_EVERYONE) {
-        for (ENetPeer* peer = m_host->peers; peer < m_host->peers + m_host->peerCount; ++peer) {
-            if (peer->state == ENET_PEER_STATE_CONNECTED && peer->data)
-                enet_peer_send(peer, pending.channel, packet);
+        // The peers whose connect was taken from ENet, rather than all 4095 slots of the host: a
+        // broadcast costs what is connected, not what could be.
+        for (const auto& [handle, record] : m_peers) {
+            if (record.peer && record.peer->state == ENET_PEER_STATE_CONNECTED)
+                enet_peer_send(record.peer, pending.channel, packet);
         }
     } else if (ENetPeer* peer = FindConnectedPeer(pending.peer)) {
         enet_peer_send(peer, pending.channel, packet);

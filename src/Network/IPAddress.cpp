@@ -52,15 +52,13 @@ bool CIPAddress::ToString(char* buffer, size_t size, bool withPort) const
                                   : static_cast<const void*>(&m_address.v4);
     if (GetIPVersion() == 0 || !inet_ntop(m_family, source, host, sizeof host))
         return false;
-    char text[INET6_ADDRSTRLEN + 16];
-    if (!withPort)
-        std::snprintf(text, sizeof text, "%s", host);
-    else if (IsIPv6())
-        std::snprintf(text, sizeof text, "[%s]:%u", host, unsigned(m_port));
-    else
-        std::snprintf(text, sizeof text, "%s:%u", host, unsigned(m_port));
     // Cut to the caller's buffer rather than fail: callers size it for the longest address they show.
-    std::snprintf(buffer, size, "%s", text);
+    if (!withPort)
+        std::snprintf(buffer, size, "%s", host);
+    else if (IsIPv6())
+        std::snprintf(buffer, size, "[%s]:%u", host, unsigned(m_port));
+    else
+        std::snprintf(buffer, size, "%s:%u", host, unsigned(m_port));
     return true;
 }
 
